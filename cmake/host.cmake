@@ -1,0 +1,70 @@
+# The host build: the program's sources against our own Win32 subset in sim/.
+find_package(PkgConfig REQUIRED)
+find_package(yaml-cpp REQUIRED)
+find_package(nlohmann_json REQUIRED)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+find_package(Threads REQUIRED)
+
+set(VUDIZERI_SANITIZE "" CACHE STRING "Sanitizers for the host build (address,undefined | thread)")
+if(VUDIZERI_SANITIZE)
+  add_compile_options(-fsanitize=${VUDIZERI_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VUDIZERI_SANITIZE})
+endif()
+
+# The program's resources, compiled by the same resource compiler as the Windows build and
+# embedded in the host binaries, where sim/ finds its templates and icons.
+find_program(WINDRES NAMES i686-w64-mingw32-windres REQUIRED)
+set(RES_FILE ${CMAKE_BINARY_DIR}/vudizeri.res)
+file(GLOB RES_DEPENDS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*)
+add_custom_command(OUTPUT ${RES_FILE}
+  COMMAND ${WINDRES} -I ${CMAKE_SOURCE_DIR}/res -O res -o ${RES_FILE} ${CMAKE_SOURCE_DIR}/res/vudizeri.rc
+  DEPENDS ${RES_DEPENDS} VERBATIM)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/program_res.cpp
+  COMMAND ${CMAKE_COMMAND} -DIN=${RES_FILE} -DOUT=${CMAKE_BINARY_DIR}/program_res.cpp
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  DEPENDS ${RES_FILE} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake VERBATIM)
+
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(sim STATIC ${SIM_SOURCES} ${CMAKE_BINARY_DIR}/program_res.cpp)
+target_include_directories(sim PUBLIC ${CMAKE_SOURCE_DIR}/sim/include ${CMAKE_SOURCE_DIR}/sim)
+target_compile_options(sim PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
+target_link_libraries(sim PUBLIC yaml-cpp nlohmann_json::nlohmann_json PkgConfig::SNDFILE Threads::Threads)
+
+add_library(program STATIC ${PROGRAM_SOURCES})
+target_include_directories(program BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/sim/include)
+target_include_directories(program PUBLIC ${PROGRAM_INCLUDES})
+target_compile_options(program PRIVATE ${PROGRAM_WARNINGS} -fno-exceptions)
+target_link_libraries(program PUBLIC sim)
+
+add_executable(vudizeri-sim ${CMAKE_SOURCE_DIR}/tools/vudizeri_sim.cpp)
+target_compile_options(vudizeri-sim PRIVATE -Wall -Wextra -Werror)
+# The program and the world call each other (WinMain, window procedures): link them as a group.
+target_link_libraries(vudizeri-sim PRIVATE -Wl,--start-group program sim -Wl,--end-group)
+
+if(VUDIZERI_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  file(GLOB TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+  add_executable(vudizeri-tests ${TEST_SOURCES})
+  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
+  target_compile_definitions(vudizeri-tests PRIVATE
+    VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
+  target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
+  add_dependencies(vudizeri-tests vudizeri-sim)
+  # The ThreadSanitizer build runs the threading suites (their names start with Threads).
+  if(VUDIZERI_SANITIZE STREQUAL "thread")
+    gtest_discover_tests(vudizeri-tests TEST_FILTER "Threads*" DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS threads TIMEOUT 600)
+  else()
+    gtest_discover_tests(vudizeri-tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  endif()
+
+  find_package(benchmark QUIET)
+  file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+  if(benchmark_FOUND AND BENCH_SOURCES)
+    add_executable(vudizeri-bench ${BENCH_SOURCES})
+    target_link_libraries(vudizeri-bench PRIVATE -Wl,--start-group program sim -Wl,--end-group benchmark::benchmark)
+  endif()
+endif()

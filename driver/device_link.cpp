@@ -1,0 +1,118 @@
+// The device link: opening, retrying and closing the driver's devices and the shared areas.
+#include <windows.h>
+
+#include "driver/device_link.h"
+#include "app/host_window.h"
+#include "app/user_language.h"
+#include "notify/status_poll.h"
+#include "speaker/watch.h"
+
+HANDLE VoiceDevice;                   // "\\.\VVOICE": the watch thread reads from it
+HANDLE ModemControlDevice;            // "\\.\VXMCOM": the status poll and the responses
+HANDLE WatchThread;                   // cleared by the thread itself when it ends on a failed read
+SpkLockMem *pSpkLockMem;              // the speakerphone block
+LineStatusRecord *pLineStatusRecord;  // the line-status record
+
+static HANDLE OpenDevice(LPCSTR name)
+{
+    HANDLE device = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+    return device == INVALID_HANDLE_VALUE ? NULL : device;
+}
+
+static void StartWatchThread(void)
+{
+    WatchThread = CreateThread(NULL, 0, WatchProc, NULL, 0, NULL);
+}
+
+int AllocateSharedBlocks(void)
+{
+    pSpkLockMem = (SpkLockMem *)VirtualAlloc(NULL, SPK_LOCK_MEM_REQUEST, MEM_COMMIT, PAGE_READWRITE);
+    if (!pSpkLockMem)
+        return 0;
+    pLineStatusRecord = (LineStatusRecord *)VirtualAlloc(NULL, sizeof(LineStatusRecord), MEM_COMMIT,
+                                                         PAGE_READWRITE);
+    return pLineStatusRecord != NULL;
+}
+
+void FreeSharedBlocks(void)
+{
+    if (pSpkLockMem) {
+        VirtualFree(pSpkLockMem, 0, MEM_RELEASE);
+        pSpkLockMem = NULL;
+    }
+    if (pLineStatusRecord) {
+        VirtualFree(pLineStatusRecord, 0, MEM_RELEASE);
+        pLineStatusRecord = NULL;
+    }
+}
+
+int StartDeviceLink(HWND hwnd)
+{
+    HostWindow = hwnd;
+    ReadUserLanguage();
+    LastStatusWord = 0;
+    DialogKind = 0;
+    AllocateSharedBlocks();
+
+    VoiceDevice = OpenDevice(VOICE_DEVICE_NAME);
+    if (!VoiceDevice) {
+        SetTimer(hwnd, DEVICE_RETRY_TIMER, DEVICE_RETRY_PERIOD, DeviceRetryTick);
+        return -1;
+    }
+    // The thread reads the block, the device and the window: all three are set by now.
+    StartWatchThread();
+
+    ModemControlDevice = OpenDevice(MODEM_CONTROL_DEVICE_NAME);
+    if (!ModemControlDevice) {
+        SetTimer(hwnd, DEVICE_RETRY_TIMER, DEVICE_RETRY_PERIOD, DeviceRetryTick);
+        return -1;
+    }
+    SetTimer(hwnd, STATUS_POLL_TIMER, STATUS_POLL_PERIOD, StatusPollTick);
+    return 0;
+}
+
+void CALLBACK DeviceRetryTick(HWND hwnd, UINT msg, UINT_PTR id, DWORD time)
+{
+    // Always the voice device first; a thread that ended on its own is not started again.
+    if (!VoiceDevice) {
+        VoiceDevice = OpenDevice(VOICE_DEVICE_NAME);
+        if (!VoiceDevice)
+            return;
+        StartWatchThread();
+    }
+    if (!ModemControlDevice) {
+        ModemControlDevice = OpenDevice(MODEM_CONTROL_DEVICE_NAME);
+        if (!ModemControlDevice)
+            return;
+        SetTimer(hwnd, STATUS_POLL_TIMER, STATUS_POLL_PERIOD, StatusPollTick);
+    }
+    KillTimer(HostWindow, DEVICE_RETRY_TIMER);
+}
+
+void StopDeviceLink(void)
+{
+    // The stop signal goes into the block before the wait; the thread sees it once the driver
+    // completes its pending read.
+    if (pSpkLockMem)
+        pSpkLockMem->Status = SPK_STATUS_STOP;
+    KillTimer(HostWindow, STATUS_POLL_TIMER);
+
+    if (WatchThread) {
+        if (WaitForSingleObject(WatchThread, WATCH_STOP_WAIT) == WAIT_TIMEOUT)
+            TerminateThread(WatchThread, 0);
+        CloseHandle(WatchThread);
+        WatchThread = NULL;
+    }
+    // The devices close only once no thread can be reading from them.
+    if (VoiceDevice) {
+        CloseHandle(VoiceDevice);
+        VoiceDevice = NULL;
+    }
+    if (ModemControlDevice) {
+        CloseHandle(ModemControlDevice);
+        ModemControlDevice = NULL;
+    }
+    FreeSharedBlocks();
+    CloseCallDialog();
+}

@@ -1,0 +1,91 @@
+// The world's core: virtual clock, the one-thread-at-a-time scheduler, events, faults, trace.
+//
+// The program's threads are real threads, but only the one holding the baton runs. A thread gives the
+// baton up only inside a blocking platform call (BlockUntil); the world then hands it to the first
+// program thread that can go on, or, when none can, advances the clock to the next due moment and
+// runs what is due. So all of sim/ runs as if single-threaded: world state needs no lock, and the
+// same scenario gives the same trace on every run. A world lives for one process: every scenario (and
+// every test of sim/) runs in a fresh one.
+#ifndef SIM_WORLD_H
+#define SIM_WORLD_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace sim {
+
+using Ms = int64_t;            // virtual milliseconds since the process started
+constexpr Ms kNever = INT64_MAX;
+using Json = nlohmann::ordered_json;
+
+// ---- clock and scheduling ----
+Ms Now();
+
+// Blocks the calling program thread until ready() holds or the clock reaches deadline (kNever: no
+// time-out). ready() is evaluated by the world on any thread, while the caller is parked: it must only
+// read world state. Returns true when ready() held, false on the time-out.
+bool BlockUntil(const std::function<bool()>& ready, Ms deadline = kNever);
+
+// Runs fn at virtual time `when` (>= Now()), in the world's own context: fn may change world state and
+// emit trace events, but must never call program code. Events due at the same time run in the order
+// they were scheduled.
+void At(Ms when, std::function<void()> fn);
+
+// Something that becomes due by itself at a future time (a timer, a sound card buffer): the scheduler
+// asks every source for its next moment after Now() when no thread can run.
+void AddTimeSource(std::function<Ms()> next_due_after_now);
+// Called before every scheduling decision (the driver double notices what the program wrote).
+void AddPoll(std::function<void()> poll);
+
+// The scenario's end: at this time the world writes an "end" event and the process exits.
+void SetEndTime(Ms when);
+
+// ---- program threads ----
+struct SimThread;
+SimThread* Self();               // the calling program thread (never null inside a platform call)
+int ThreadId(SimThread* t);      // 1 for the main thread, then in creation order
+bool ThreadEnded(SimThread* t);  // returned, or terminated
+// Starts proc(param) on a new program thread that runs when the world hands it the baton.
+SimThread* StartThread(DWORD (*proc)(void*), void* param, bool traced);
+DWORD ThreadExitCode(SimThread* t);
+void TerminateSimThread(SimThread* t, DWORD code);
+
+// Runs `body` as the program's main thread; returns when body returns (WinMain's result).
+int RunMain(const std::function<int()>& body);
+
+// Leaves the process after flushing the trace: used at the scenario's end.
+[[noreturn]] void Finish(const char* reason);
+
+// Gives other ready threads a chance to run at a platform call, when the scenario asks for
+// preemption (schedule.preempt); a no-op otherwise.
+void YieldPoint();
+
+// ---- faults ----
+// Counts one call of the named platform function; returns the error code to fail it with when the
+// scenario injected a fault for this occurrence.
+std::optional<DWORD> Fault(const char* call);
+void AddFault(const std::string& call, int nth, int count, DWORD error);
+
+// ---- trace ----
+// Writes one trace object: {"t": Now(), "ev": ev, ...fields}.
+void Emit(const char* ev, Json fields = Json::object());
+// Where the trace goes: every line, as JSON text, is handed to the sink.
+void SetTraceSink(std::function<void(const std::string&)> sink);
+// Optional detail in the trace (scenario "trace" key): e.g. "ioctl".
+void EnableTraceDetail(const std::string& what);
+bool TraceDetail(const std::string& what);
+
+// ---- the ANSI code page of the system, for texts in the trace ----
+void SetCodePage(int codepage);
+std::string AnsiToUtf8(const std::string& bytes);
+std::string Hex(const std::string& bytes);
+
+}  // namespace sim
+
+#endif
