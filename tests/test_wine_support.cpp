@@ -1,0 +1,92 @@
+// Wine sessions for the Wine suites.
+#include "wine_support.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace wine {
+
+namespace {
+
+int g_lock = -1;
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Runs a shell command with its output sent to a file (never a pipe: a wine command that starts
+// services keeps a pipe open); returns the exit status.
+int Shell(const std::string &command, const std::string &output)
+{
+    std::string line = command + " >" + output + " 2>&1 </dev/null";
+    int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+}  // namespace
+
+std::string SourceDir() { return VUDIZERI_SOURCE_DIR; }
+std::string OutDir() { return SourceDir() + "/build/wine"; }
+
+bool Available()
+{
+    return access("/usr/lib/wine/wine64", X_OK) == 0 && std::system("command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1") == 0;
+}
+
+Session::Session()
+{
+    mkdir((SourceDir() + "/build").c_str(), 0755);
+    mkdir(OutDir().c_str(), 0755);
+    g_lock = open((OutDir() + "/.session.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (g_lock < 0 || flock(g_lock, LOCK_EX) != 0) {
+        log = "cannot lock the prefix";
+        return;
+    }
+    std::string tools = SourceDir() + "/tools/wine/";
+    std::string out = OutDir() + "/session.log";
+    if (Shell(tools + "build.sh", out) != 0 || Shell(tools + "start.sh", out + ".start") != 0) {
+        log = Slurp(out) + Slurp(out + ".start");
+        return;
+    }
+    ok = true;
+}
+
+Session::~Session()
+{
+    Shell(SourceDir() + "/tools/wine/stop.sh", OutDir() + "/stop.log");
+    if (g_lock >= 0) {
+        flock(g_lock, LOCK_UN);
+        close(g_lock);
+        g_lock = -1;
+    }
+}
+
+std::string Session::Run(const std::string &command_line, int seconds, int *status)
+{
+    std::string out = OutDir() + "/run.out";
+    std::string line = "cd " + OutDir() + " && . " + SourceDir() + "/tools/wine/env.sh && timeout " +
+                       std::to_string(seconds) + " \"$WINE\" " + command_line;
+    int s = Shell("bash -c '" + line + "'", out);
+    if (status)
+        *status = s;
+    std::string text = Slurp(out);
+    std::string clean;
+    for (char c : text)
+        if (c != '\r')
+            clean += c;  // a Windows console program ends its lines with CR LF
+    return clean;
+}
+
+}  // namespace wine

@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Ends every process of the prefix and its wineserver.
+source "$(dirname "$0")/env.sh"
+"$WINESERVER" -k >/dev/null 2>&1 || true
+"$WINESERVER" -w >/dev/null 2>&1 || true
