@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "wine_support.h"
+#include "test_wine_support.h"
 
 namespace {
 

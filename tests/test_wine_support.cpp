@@ -1,5 +1,5 @@
 // Wine sessions for the Wine suites.
-#include "wine_support.h"
+#include "test_wine_support.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,6 +1,6 @@
 // Running programs in the Wine prefix that tools/wine/ prepares: one session at a time.
-#ifndef TESTS_WINE_SUPPORT_H
-#define TESTS_WINE_SUPPORT_H
+#ifndef TESTS_TEST_WINE_SUPPORT_H
+#define TESTS_TEST_WINE_SUPPORT_H
 
 #include <string>
 
