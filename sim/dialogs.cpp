@@ -268,8 +268,9 @@ void NoteDialogDestroyed(HWND dialog)
     DialogInfo *info = InfoOf(dialog);
     if (!info)
         return;
-    Window *d = FindWin(dialog);
-    if (!info->announced && d && d->visible)
+    // DestroyWindow hides the dialog before WM_DESTROY: one that was shown but never drawn is
+    // announced now, so that its "closed" does not come alone.
+    if (!info->announced && info->announce_pending)
         Announce(dialog);
     if (info->announced)
         Emit("closed", {{"template", info->template_id}});
@@ -623,6 +624,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
         if (w.visible)
             ScheduleAnnounce(w.handle);
     };
+    d->on_pos = [](Window &w) { PlaceControls(w.handle); };
 
     if (lpDialogFunc && (t.style & DS_SETFONT))
         SendMessageA(hwnd, WM_SETFONT, (WPARAM)kDialogFont, 0);

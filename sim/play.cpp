@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "dialogs.h"
 #include "driver_double.h"
 #include "registry.h"
 #include "user32.h"
@@ -64,9 +65,14 @@ void ScheduleEvent(const Event &e)
         });
         break;
     case Event::Click:
+        At(e.at, [e] { UserAction(kUserClick, e.control); });
+        break;
     case Event::Check:
+        At(e.at, [e] { UserAction(kUserCheck, e.control); });
+        break;
     case Event::Uncheck:
-        break;  // refused by UnsupportedKeys until the dialogs are in the world
+        At(e.at, [e] { UserAction(kUserUncheck, e.control); });
+        break;
     }
 }
 
@@ -80,10 +86,6 @@ std::string UnsupportedKeys(const Scenario &s)
                             "system.dialup", "system.sound", "driver.line", "driver.mic"})
         if (s.keys_used.count(key))
             refuse(key);
-    for (const Event &e : s.events) {
-        if (e.kind == Event::Click || e.kind == Event::Check || e.kind == Event::Uncheck)
-            refuse("events.click/check/uncheck (line " + std::to_string(e.line) + ")");
-    }
     return out;
 }
 
