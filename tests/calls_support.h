@@ -14,7 +14,7 @@
 namespace calls {
 
 using support::Json;
-using support::Run;
+using Trace = support::Run;
 
 // A scenario: both devices present from the start (the poll ticks at 1 s, 2 s, ...), the given
 // events (YAML list items, one per line, each starting with "  - "), and the window closed at
@@ -31,7 +31,7 @@ inline std::string Scenario(const std::string &events, double close_at, const st
 
 // One short line per call event: "3000 dialog 103", "4000 text 1002 01:29", "5000 response 4",
 // "5000 closed 103", "6000 messagebox 1", "7000 messagebox-closed 1", "4500 user click 1 ok".
-inline std::vector<std::string> CallEvents(const Run &run)
+inline std::vector<std::string> CallEvents(const Trace &run)
 {
     std::vector<std::string> out;
     for (const Json &e : run.events) {
@@ -64,14 +64,14 @@ inline std::string Lines(const std::vector<std::string> &lines)
 }
 
 // Compares the run's call events with the expected table, printing both when they differ.
-inline void ExpectCalls(const Run &run, const std::vector<std::string> &expected)
+inline void ExpectCalls(const Trace &run, const std::vector<std::string> &expected)
 {
     std::vector<std::string> actual = CallEvents(run);
     EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
 }
 
 // The first "dialog" event, or null.
-inline Json FirstDialog(const Run &run) { return run.Find("dialog"); }
+inline Json FirstDialog(const Trace &run) { return run.Find("dialog"); }
 
 }  // namespace calls
 
