@@ -611,7 +611,9 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     if (!hwnd)
         return nullptr;
     Window *d = FindWin(hwnd);
-    if (d && !(style & WS_CHILD)) {
+    if (!d)
+        return nullptr;
+    if (!(style & WS_CHILD)) {
         d->owner = hWndParent;
         d->parent = nullptr;
     }
