@@ -17,11 +17,11 @@ void SetupSystem(const Scenario &scenario)
     SetDialUpConnections(scenario.dialup);
 }
 
-void PowerBroadcast(uint32_t event)
+bool PowerBroadcast(uint32_t event)
 {
     Window *host = FindTopLevel("Tarvo VudIzeri", "");
     if (!host)
-        return;
+        return false;
     int queries_before = DialUpQueries();
     SendFromWorld(host->handle, WM_POWERBROADCAST, event, 0, [event, queries_before](LRESULT answer) {
         Emit("power", {{"event", event},
@@ -29,6 +29,7 @@ void PowerBroadcast(uint32_t event)
                        {"result", static_cast<int64_t>(answer)},
                        {"dialup_queries", DialUpQueries() - queries_before}});
     });
+    return true;
 }
 
 }  // namespace sim

@@ -39,8 +39,9 @@ int GlobalBlocksInUse();       // GlobalAlloc blocks not yet freed
 
 // ---- power ----
 // From a world event: sends WM_POWERBROADCAST with this event to the program's host window and
-// traces the answer ("power": event, answer deny or default, dialup_queries made for it).
-void PowerBroadcast(uint32_t event);
+// traces its answer ("power": event, answer deny or default, result, dialup_queries made for it).
+// False when there is no host window to send it to.
+bool PowerBroadcast(uint32_t event);
 
 // All of the above from a scenario's "system" section.
 void SetupSystem(const Scenario &scenario);
