@@ -1,4 +1,5 @@
 // The start-up chores, end to end: the program started in scenarios, judged by its trace.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,47 @@ TEST(ChoresApplet, ARestoreThatCannotDeleteLeavesTheAppletAndTheSpare)
     ASSERT_EQ(run.status, 0) << run.Dump();
     EXPECT_EQ(FileOps(run), "attributes(failed) delete(failed) copy(failed) ") << run.Dump();
     EXPECT_EQ(run.Find("exit")["code"], 0) << run.Dump();
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadScenario(const std::string &name)
+{
+    std::string path = std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return "";
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+TEST(ChoresScenarios, TheBundledScenariosShowWhatTheirNamesSay)
+{
+    struct Case { const char *file; size_t execs; const char *file_ops; };
+    const Case cases[] = {
+        {"chores-no-telephony.yaml", 1, ""},
+        {"chores-no-location.yaml", 1, ""},
+        {"chores-location.yaml", 0, ""},
+        {"chores-applet-restore.yaml", 0, "attributes delete copy "},
+        {"chores-applet-no-spare.yaml", 0, ""},
+        {"chores-applet-win98.yaml", 0, ""},
+    };
+    for (const Case &c : cases) {
+        std::string yaml = ReadScenario(c.file);
+        ASSERT_FALSE(yaml.empty()) << c.file;
+        auto run = support::Play(yaml);
+        ASSERT_EQ(run.status, 0) << c.file << "\n" << run.Dump();
+        EXPECT_EQ(run.Of("exec").size(), c.execs) << c.file << "\n" << run.Dump();
+        EXPECT_EQ(FileOps(run), c.file_ops) << c.file << "\n" << run.Dump();
+        EXPECT_EQ(run.Find("exit")["code"], 0) << c.file << "\n" << run.Dump();
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The suspend veto, end to end: power events sent to the running program, its answers traced.
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +126,47 @@ TEST(PowerVeto, TheAnswerFollowsTheStatusWordTheLastPollRead)
     EXPECT_EQ(answers[0]["answer"], "default") << run.Dump();
     EXPECT_EQ(answers[1]["answer"], "deny") << run.Dump();
     EXPECT_EQ(answers[2]["answer"], "default") << run.Dump();
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadScenario(const std::string &name)
+{
+    std::string path = std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return "";
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+TEST(PowerScenarios, TheBundledScenariosShowWhatTheirNamesSay)
+{
+    struct Case { const char *file; std::vector<std::string> answers; };
+    const Case cases[] = {
+        {"suspend-nt5.yaml", {"deny", "default", "default"}},
+        {"suspend-win98-one-connection.yaml", {"default"}},
+        {"suspend-win98-no-connection.yaml", {"deny"}},
+        {"suspend-win98-two-connections.yaml", {"deny"}},
+        {"suspend-no-control-device.yaml", {"default"}},
+    };
+    for (const Case &c : cases) {
+        std::string yaml = ReadScenario(c.file);
+        ASSERT_FALSE(yaml.empty()) << c.file;
+        auto run = support::Play(yaml);
+        ASSERT_EQ(run.status, 0) << c.file << "\n" << run.Dump();
+        std::vector<std::string> answers;
+        for (const Json &e : run.Of("power"))
+            answers.push_back(e["answer"].get<std::string>());
+        EXPECT_EQ(answers, c.answers) << c.file << "\n" << run.Dump();
+    }
 }
 
 }  // namespace
