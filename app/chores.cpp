@@ -1,5 +1,5 @@
-// The start-up chores: make sure a telephony dialing location exists, and put the driver's
-// control-panel applet back from its spare copy on the systems that lose it.
+// The start-up chores: make sure a telephony dialing location exists, and, on the NT family of
+// major version 5, put the driver's control-panel applet back from its spare copy.
 #include <windows.h>
 
 #include <string.h>

@@ -1,5 +1,5 @@
-// The suspend veto: while the driver sets its no-suspend bit, requests to suspend are refused,
-// except where the operating system and the dial-up connections say the line may go.
+// The suspend veto: while the driver sets its no-suspend bit, requests to suspend are refused;
+// outside the NT family of major version 5 they pass while exactly one dial-up connection is active.
 #include <windows.h>
 #include <ras.h>
 
@@ -42,7 +42,7 @@ LRESULT HandlePowerBroadcast(HWND hwnd, WPARAM wParam, LPARAM lParam)
         return DefWindowProcA(hwnd, WM_POWERBROADCAST, wParam, lParam);
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 5)
         return BROADCAST_QUERY_DENY;
-    // Elsewhere the line may go while exactly one dial-up connection is up.
+    // Elsewhere the request passes while exactly one dial-up connection is active.
     if (IsDialUpConnected() == 1)
         return DefWindowProcA(hwnd, WM_POWERBROADCAST, wParam, lParam);
     return BROADCAST_QUERY_DENY;
