@@ -6,6 +6,7 @@
 #include "dialogs.h"
 #include "driver_double.h"
 #include "registry.h"
+#include "system.h"
 #include "user32.h"
 
 namespace sim {
@@ -53,15 +54,8 @@ void ScheduleEvent(const Event &e)
         break;
     case Event::Power:
         At(e.at, [e] {
-            Window *w = FindTopLevel("Tarvo VudIzeri", "");
-            if (!w) {
+            if (!PowerBroadcast(e.power))
                 Emit("user", {{"action", "power"}, {"ok", false}});
-                return;
-            }
-            uint32_t event = e.power;
-            SendFromWorld(w->handle, WM_POWERBROADCAST, event, 0, [event](LRESULT r) {
-                Emit("power", {{"event", event}, {"answer", r == BROADCAST_QUERY_DENY ? "deny" : "default"}});
-            });
         });
         break;
     case Event::Click:
@@ -82,8 +76,7 @@ std::string UnsupportedKeys(const Scenario &s)
 {
     std::string out;
     auto refuse = [&out](const std::string &key) { out += (out.empty() ? "" : ", ") + key; };
-    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
-                            "system.dialup", "system.sound", "driver.line", "driver.mic"})
+    for (const char *key : {"system.sound", "driver.line", "driver.mic"})
         if (s.keys_used.count(key))
             refuse(key);
     return out;
@@ -112,6 +105,9 @@ void Play(const Scenario &s, const PlayOptions &options)
         if (s.locale)
             RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *s.locale);
     }
+
+    // The system: version, Windows directory and files, telephony, dial-up connections.
+    SetupSystem(s);
 
     // The driver: devices present from their time on (from the start: before the program runs).
     DriverSetStopHangs(s.stop_hangs);
