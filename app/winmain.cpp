@@ -2,7 +2,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "app/chores.h"
 #include "app/host_window.h"
+#include "app/power.h"
 #include "driver/device_link.h"
 
 HINSTANCE ProgramInstance;  // this module
@@ -51,6 +53,8 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
         // Nothing here may stop the creation: the program keeps running on its retry timer.
         StartDeviceLink(hwnd);
+        CheckTelephonyLocation();
+        RestoreControlApplet();
         return 0;
 
     case WM_DESTROY:
@@ -61,6 +65,9 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
+
+    case WM_POWERBROADCAST:
+        return HandlePowerBroadcast(hwnd, wParam, lParam);
 
     case MM_WOM_OPEN:
     case MM_WOM_CLOSE:

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
+#include "dialogs.h"
 #include "driver_double.h"
 #include "registry.h"
+#include "system.h"
 #include "user32.h"
 
 namespace sim {
@@ -52,21 +54,19 @@ void ScheduleEvent(const Event &e)
         break;
     case Event::Power:
         At(e.at, [e] {
-            Window *w = FindTopLevel("Tarvo VudIzeri", "");
-            if (!w) {
+            if (!PowerBroadcast(e.power))
                 Emit("user", {{"action", "power"}, {"ok", false}});
-                return;
-            }
-            uint32_t event = e.power;
-            SendFromWorld(w->handle, WM_POWERBROADCAST, event, 0, [event](LRESULT r) {
-                Emit("power", {{"event", event}, {"answer", r == BROADCAST_QUERY_DENY ? "deny" : "default"}});
-            });
         });
         break;
     case Event::Click:
+        At(e.at, [e] { UserAction(kUserClick, e.control); });
+        break;
     case Event::Check:
+        At(e.at, [e] { UserAction(kUserCheck, e.control); });
+        break;
     case Event::Uncheck:
-        break;  // refused by UnsupportedKeys until the dialogs are in the world
+        At(e.at, [e] { UserAction(kUserUncheck, e.control); });
+        break;
     }
 }
 
@@ -76,14 +76,9 @@ std::string UnsupportedKeys(const Scenario &s)
 {
     std::string out;
     auto refuse = [&out](const std::string &key) { out += (out.empty() ? "" : ", ") + key; };
-    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
-                            "system.dialup", "system.sound", "driver.line", "driver.mic"})
+    for (const char *key : {"system.sound", "driver.line", "driver.mic"})
         if (s.keys_used.count(key))
             refuse(key);
-    for (const Event &e : s.events) {
-        if (e.kind == Event::Click || e.kind == Event::Check || e.kind == Event::Uncheck)
-            refuse("events.click/check/uncheck (line " + std::to_string(e.line) + ")");
-    }
     return out;
 }
 
@@ -110,6 +105,9 @@ void Play(const Scenario &s, const PlayOptions &options)
         if (s.locale)
             RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *s.locale);
     }
+
+    // The system: version, Windows directory and files, telephony, dial-up connections.
+    SetupSystem(s);
 
     // The driver: devices present from their time on (from the start: before the program runs).
     DriverSetStopHangs(s.stop_hangs);
