@@ -71,3 +71,8 @@ if(VUDIZERI_TESTS)
     target_link_libraries(vudizeri-bench PRIVATE -Wl,--start-group program sim -Wl,--end-group benchmark::benchmark)
   endif()
 endif()
+
+# The Wine harness (tools/wine/): scenario files as the lines its controller plays.
+add_executable(vudizeri-wine-lines ${CMAKE_SOURCE_DIR}/tools/wine/lines.cpp)
+target_compile_options(vudizeri-wine-lines PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(vudizeri-wine-lines PRIVATE -Wl,--start-group program sim -Wl,--end-group)

@@ -16,7 +16,7 @@ $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
     -o "$WINE_OUT/vxselftest.exe" "$here/driver/selftest.c"
 
 if [ -f "$here/controller/controller.c" ]; then
-  $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -municode -mconsole \
+  $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
       -o "$WINE_OUT/vxcontrol.exe" "$here/controller/controller.c" -luser32 -lgdi32 -ladvapi32 -lpsapi
 fi
 echo "built $WINE_OUT"

@@ -26,6 +26,14 @@ REGEDIT4
 "ErrorControl"=dword:00000001
 "ImagePath"="C:\\windows\\system32\\drivers\\vxdouble.sys"
 "DisplayName"="Voice modem driver double"
+
+; Wine's own desktop window on the Xvfb screen: Wine draws every frame, and no window waits for a
+; window manager that is not there when it hides.
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1024x768"
 REG
 timeout 120 "$WINE" regedit /S "Z:${WINE_OUT//\//\\}\\vxdouble.reg" >>"$log" 2>&1
 "$WINESERVER" -w

@@ -5,7 +5,16 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 [ -d "$WINEPREFIX" ] || "$(dirname "$0")/install.sh"
 cp "$WINE_OUT/vxdouble.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/vxdouble.sys"
-"$WINESERVER" -k >/dev/null 2>&1 || true
-"$WINESERVER" -w >/dev/null 2>&1 || true
+"$(dirname "$0")/stop.sh"
+# A screen of our own for the program's windows: Xvfb on the first free display from :90.
+for n in $(seq 90 130); do
+  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=$n; break; }
+done
+mkdir -p "$WINE_OUT/screen"
+Xvfb ":$display" -screen 0 1024x768x24 -fbdir "$WINE_OUT/screen" -nolisten tcp >"$WINE_OUT/xvfb.log" 2>&1 &
+echo $! >"$WINE_OUT/xvfb.pid"
+echo ":$display" >"$WINE_OUT/display"
+for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+export DISPLAY=":$display"
 "$WINESERVER" -p >>"$WINE_OUT/wineserver.log" 2>&1
 timeout 60 "$WINE" sc start vxdouble >>"$WINE_OUT/start.log" 2>&1 || true

@@ -1,0 +1,710 @@
+/* vxcontrol.exe: plays a scenario (as the lines of vudizeri-wine-lines) in real time beside the real
+ * program under Wine, and writes what it sees as the runner's trace (JSON Lines on standard output).
+ *
+ *   vxcontrol.exe LINES-FILE PROGRAM.EXE
+ *
+ * Driver events go through the driver double's control device; the user's actions through Win32
+ * (the call dialog's buttons and check box, the message boxes, WM_CLOSE, WM_POWERBROADCAST); the
+ * user's locale into the registry before the program starts. Time 0 is when the program's host
+ * window or its first device open is seen, whichever is earlier; scenario times count from there. */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "control.h"
+
+#define HOST_CLASS "Tarvo VudIzeri"
+#define MAX_EVENTS 512
+#define MAX_WINDOWS 32
+#define MAX_CONTROLS 24
+#define POLL_MS 10
+
+typedef struct {
+    long long at;
+    char kind[16];
+    long long a, b;
+    char text[256];
+    char extra[32];
+} Step;
+
+typedef struct {
+    int id;
+    HWND hwnd;
+    char text[512];
+    int check;  /* -1: not a check box */
+} Control;
+
+typedef struct {
+    HWND hwnd;
+    int kind;  /* 1 host window, 2 call dialog, 3 message box, 4 other */
+    int visible;
+    int template_id;
+    int depth;
+    char caption[256];
+    Control controls[MAX_CONTROLS];
+    int ncontrols;
+    int alive;
+} Seen;
+
+static Step Steps[MAX_EVENTS];            /* the scenario's events, in file order */
+static int StepCount, NextStep;
+static char LocaleMode[16] = "value", LocaleValue[64];
+static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
+static int StopHangs;
+static HANDLE Double;                     /* the driver double's control device */
+static LONGLONG T0;                       /* system time of time 0, 100 ns units */
+static int Started;                       /* time 0 is known */
+static DWORD ProgramPid;
+static HANDLE Program;
+static Seen Windows[MAX_WINDOWS];
+static int OpenBoxes;                     /* message boxes open now */
+static int LastPlayState, LastRecState;
+static unsigned char Record[112];         /* the record the driver reports */
+
+static LONGLONG SystemNow(void)
+{
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    return ((LONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}
+
+static long long Ms(LONGLONG system_time) { return (system_time - T0) / 10000; }
+static long long NowMs(void) { return Ms(SystemNow()); }
+
+/* A JSON string from UTF-8 text. */
+static void PutString(const char *s)
+{
+    putchar('"');
+    for (const unsigned char *p = (const unsigned char *)s; *p; ++p) {
+        if (*p == '"' || *p == '\\')
+            printf("\\%c", *p);
+        else if (*p == '\n')
+            printf("\\n");
+        else if (*p == '\r')
+            printf("\\r");
+        else if (*p == '\t')
+            printf("\\t");
+        else if (*p < 0x20)
+            printf("\\u%04x", *p);
+        else
+            putchar(*p);
+    }
+    putchar('"');
+}
+
+static void Head(long long t, const char *ev)
+{
+    printf("{\"t\":%lld,\"ev\":\"%s\"", t < 0 ? 0 : t, ev);
+}
+
+static void End(void)
+{
+    printf("}\n");
+    fflush(stdout);
+}
+
+static void WindowTextUtf8(HWND hwnd, char *out, int size)
+{
+    WCHAR wide[512];
+    int n = GetWindowTextW(hwnd, wide, 512);
+    wide[n < 0 ? 0 : n] = 0;
+    if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, size, NULL, NULL))
+        out[0] = 0;
+}
+
+static BOOL Ctl(DWORD code, void *in, DWORD in_size, void *out, DWORD out_size)
+{
+    DWORD got = 0;
+    return DeviceIoControl(Double, code, in, in_size, out, out_size, &got, NULL);
+}
+
+static void Present(unsigned device, unsigned present)
+{
+    VxdPresence p = {device, present};
+    Ctl(VXD_SET_PRESENT, &p, sizeof(p), NULL, 0);
+}
+
+static void Say(unsigned kind, int pd, int rd, int status, unsigned error)
+{
+    VxdWord w = {kind, pd, rd, status, error};
+    Ctl(VXD_SAY, &w, sizeof(w), NULL, 0);
+}
+
+static int FromHex(char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; }
+
+static int ReadLines(const char *path)
+{
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return 0;
+    char line[1024];
+    while (fgets(line, sizeof(line), f)) {
+        line[strcspn(line, "\r\n")] = 0;
+        char word[32], arg[256];
+        if (sscanf(line, "locale %63s", LocaleValue) == 1 && strncmp(line, "locale ", 7) == 0)
+            strcpy(LocaleMode, "value");
+        else if (strcmp(line, "locale-missing") == 0)
+            strcpy(LocaleMode, "missing");
+        else if (strcmp(line, "locale-nokey") == 0)
+            strcpy(LocaleMode, "nokey");
+        else if (sscanf(line, "device %31s %255s", word, arg) == 2) {
+            long long at = strcmp(arg, "never") == 0 ? -1 : atoll(arg);
+            if (strcmp(word, "voice") == 0)
+                VoiceAt = at;
+            else
+                ControlAt = at;
+        } else if (strncmp(line, "stop ", 5) == 0)
+            StopHangs = strcmp(line + 5, "hang") == 0;
+        else if (strncmp(line, "end ", 4) == 0)
+            EndAt = atoll(line + 4);
+        else if (strncmp(line, "at ", 3) == 0 && StepCount < MAX_EVENTS) {
+            Step *s = &Steps[StepCount++];
+            memset(s, 0, sizeof(*s));
+            char rest1[256] = "", rest2[32] = "";
+            sscanf(line, "at %lld %15s %lld %255s %31s", &s->at, s->kind, &s->a, rest1, rest2);
+            if (strcmp(s->kind, "devices") == 0) {
+                sscanf(line, "at %*d devices %31s %lld", s->extra, &s->b);
+            } else if (strcmp(s->kind, "speaker") == 0) {
+                sscanf(line, "at %*d speaker %lld %lld", &s->a, &s->b);
+            } else if (strcmp(s->kind, "status") == 0) {
+                strcpy(s->text, rest1);
+                strcpy(s->extra, rest2);
+            }
+        }
+    }
+    fclose(f);
+    return 1;
+}
+
+/* Time sorted, as the world plays them: a stable sort by time. */
+static void SortSteps(void)
+{
+    for (int i = 1; i < StepCount; ++i)
+        for (int j = i; j > 0 && Steps[j - 1].at > Steps[j].at; --j) {
+            Step t = Steps[j];
+            Steps[j] = Steps[j - 1];
+            Steps[j - 1] = t;
+        }
+}
+
+static void PrepareRegistry(void)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\International", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return;
+    if (strcmp(LocaleMode, "value") == 0)
+        RegSetValueExA(key, "Locale", 0, REG_SZ, (const BYTE *)LocaleValue, (DWORD)strlen(LocaleValue) + 1);
+    else
+        RegDeleteValueA(key, "Locale");  /* no key and no value read the same to the program */
+    RegCloseKey(key);
+}
+
+/* ---- what the program shows ---- */
+
+typedef struct {
+    HWND list[MAX_WINDOWS];
+    int n;
+} WindowList;
+
+static BOOL CALLBACK CollectProc(HWND hwnd, LPARAM param)
+{
+    WindowList *l = (WindowList *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == ProgramPid && l->n < MAX_WINDOWS)
+        l->list[l->n++] = hwnd;
+    return TRUE;
+}
+
+typedef struct {
+    Seen *seen;
+} ChildScan;
+
+static BOOL CALLBACK ChildProc(HWND hwnd, LPARAM param)
+{
+    Seen *s = (Seen *)param;
+    if (s->ncontrols >= MAX_CONTROLS)
+        return FALSE;
+    Control *c = &s->controls[s->ncontrols++];
+    c->hwnd = hwnd;
+    c->id = GetDlgCtrlID(hwnd);
+    WindowTextUtf8(hwnd, c->text, sizeof(c->text));
+    char cls[32];
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    LONG style = GetWindowLongA(hwnd, GWL_STYLE) & 0xF;
+    c->check = (lstrcmpiA(cls, "Button") == 0 && (style == BS_AUTOCHECKBOX || style == BS_CHECKBOX))
+                   ? (int)SendMessageA(hwnd, BM_GETCHECK, 0, 0)
+                   : -1;
+    return TRUE;
+}
+
+static Control *FindControl(Seen *s, int id)
+{
+    for (int i = 0; i < s->ncontrols; ++i)
+        if (s->controls[i].id == id)
+            return &s->controls[i];
+    return NULL;
+}
+
+static int TemplateOf(Seen *s)
+{
+    if (strcmp(s->caption, "Modem-On-Hold") == 0)
+        return 102;
+    for (int i = 0; i < s->ncontrols; ++i)
+        if (strstr(s->controls[i].text, "does not support Modem-On-Hold"))
+            return 101;
+    return 103;
+}
+
+static Seen *Find(HWND hwnd)
+{
+    for (int i = 0; i < MAX_WINDOWS; ++i)
+        if (Windows[i].alive && Windows[i].hwnd == hwnd)
+            return &Windows[i];
+    return NULL;
+}
+
+static void EmitDialog(long long t, Seen *s)
+{
+    RECT r;
+    GetWindowRect(s->hwnd, &r);
+    Head(t, "dialog");
+    printf(",\"template\":%d,\"title\":", s->template_id);
+    PutString(s->caption);
+    printf(",\"x\":%ld,\"y\":%ld,\"topmost\":%s,\"controls\":{", r.left, r.top,
+           (GetWindowLongA(s->hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "true" : "false");
+    int first = 1;
+    for (int i = 0; i < s->ncontrols; ++i) {
+        Control *c = &s->controls[i];
+        if (c->id == -1 || c->id == 0xFFFF)
+            continue;
+        printf("%s\"%d\":", first ? "" : ",", c->id);
+        if (c->check >= 0)
+            printf(c->check ? "true" : "false");
+        else
+            PutString(c->text);
+        first = 0;
+    }
+    printf("}");
+    End();
+}
+
+static const char *BoxText(Seen *s)
+{
+    /* The message's text is the static control with the longest text. */
+    const char *best = "";
+    for (int i = 0; i < s->ncontrols; ++i) {
+        char cls[32];
+        GetClassNameA(s->controls[i].hwnd, cls, sizeof(cls));
+        if (lstrcmpiA(cls, "Static") == 0 && strlen(s->controls[i].text) > strlen(best))
+            best = s->controls[i].text;
+    }
+    return best;
+}
+
+static void Observe(long long t)
+{
+    WindowList l = {{0}, 0};
+    EnumWindows(CollectProc, (LPARAM)&l);
+    for (int i = 0; i < MAX_WINDOWS; ++i)
+        Windows[i].alive = Windows[i].alive ? 2 : 0;  /* 2: not yet seen in this pass */
+    for (int i = 0; i < l.n; ++i) {
+        HWND hwnd = l.list[i];
+        Seen *s = Find(hwnd);
+        char cls[64];
+        GetClassNameA(hwnd, cls, sizeof(cls));
+        int visible = IsWindowVisible(hwnd) ? 1 : 0;
+        if (!s) {
+            int kind = strcmp(cls, HOST_CLASS) == 0 ? 1 : strcmp(cls, "#32770") == 0 ? 0 : 4;
+            if (kind == 4)
+                continue;  /* windows Wine makes for itself (IME and the like) */
+            Seen probe;
+            memset(&probe, 0, sizeof(probe));
+            probe.hwnd = hwnd;
+            EnumChildWindows(hwnd, ChildProc, (LPARAM)&probe);
+            WindowTextUtf8(hwnd, probe.caption, sizeof(probe.caption));
+            if (kind == 0) {
+                /* A call dialog has the caller's control; anything else is a message box. */
+                if (FindControl(&probe, 1001))
+                    kind = 2;
+                else
+                    kind = 3;
+                if (!visible)
+                    continue;  /* not yet shown: look again at the next pass */
+            }
+            for (int k = 0; k < MAX_WINDOWS; ++k)
+                if (!Windows[k].alive) {
+                    s = &Windows[k];
+                    break;
+                }
+            if (!s)
+                continue;
+            *s = probe;
+            s->kind = kind;
+            s->alive = 1;
+            s->visible = visible;
+            if (kind == 1) {
+                Head(t, "window");
+                printf(",\"class\":");
+                PutString(cls);
+                printf(",\"title\":");
+                PutString(s->caption);
+                printf(",\"visible\":%s", visible ? "true" : "false");
+                End();
+            } else if (kind == 2) {
+                s->template_id = TemplateOf(s);
+                EmitDialog(t, s);
+            } else {
+                s->depth = ++OpenBoxes;
+                HWND owner = GetWindow(hwnd, GW_OWNER);
+                char owner_class[64] = "";
+                if (owner)
+                    GetClassNameA(owner, owner_class, sizeof(owner_class));
+                Head(t, "messagebox");
+                printf(",\"owner\":");
+                PutString(!owner ? "none" : strcmp(owner_class, HOST_CLASS) == 0 ? "host" : "dialog");
+                printf(",\"caption\":");
+                PutString(s->caption);
+                printf(",\"text\":");
+                PutString(BoxText(s));
+                printf(",\"depth\":%d", s->depth);
+                End();
+            }
+            continue;
+        }
+        s->alive = 1;
+        if (visible != s->visible) {
+            s->visible = visible;
+            Head(t, "shown");
+            printf(",\"window\":");
+            PutString(s->kind == 1 ? "host" : s->caption);
+            printf(",\"visible\":%s", visible ? "true" : "false");
+            End();
+        }
+        if (s->kind == 2) {
+            for (int k = 0; k < s->ncontrols; ++k) {
+                Control *c = &s->controls[k];
+                char text[512];
+                WindowTextUtf8(c->hwnd, text, sizeof(text));
+                if (c->check < 0 && strcmp(text, c->text) != 0) {
+                    strcpy(c->text, text);
+                    Head(t, "text");
+                    printf(",\"template\":%d,\"control\":%d,\"text\":", s->template_id, c->id);
+                    PutString(text);
+                    End();
+                }
+                if (c->check >= 0)
+                    c->check = (int)SendMessageA(c->hwnd, BM_GETCHECK, 0, 0);
+            }
+        }
+    }
+    for (int i = 0; i < MAX_WINDOWS; ++i) {
+        Seen *s = &Windows[i];
+        if (s->alive != 2)
+            continue;
+        s->alive = 0;
+        if (s->kind == 2) {
+            Head(t, "closed");
+            printf(",\"template\":%d", s->template_id);
+            End();
+        } else if (s->kind == 3) {
+            Head(t, "messagebox-closed");
+            printf(",\"caption\":");
+            PutString(s->caption);
+            printf(",\"depth\":%d", s->depth);
+            End();
+            OpenBoxes--;
+        }
+    }
+}
+
+/* ---- what the driver saw ---- */
+
+static void EmitDriverEvent(const VxdEvent *e)
+{
+    long long t = Ms(e->Time);
+    switch (e->Kind) {
+    case VXD_EV_OPEN:
+        Head(t, "device");
+        printf(",\"name\":");
+        PutString(e->Device == VXD_DEVICE_VOICE ? "\\\\.\\VVOICE" : "\\\\.\\VXMCOM");
+        printf(",\"ok\":%s", e->Ok ? "true" : "false");
+        End();
+        break;
+    case VXD_EV_RESPONSE: {
+        char caller[101];
+        memcpy(caller, e->Record, 100);
+        caller[100] = 0;
+        WCHAR wide[101];
+        char utf8[400];
+        MultiByteToWideChar(CP_ACP, 0, caller, -1, wide, 101);
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof(utf8), NULL, NULL);
+        unsigned code, status, hold;
+        memcpy(&hold, e->Record + 100, 4);
+        memcpy(&status, e->Record + 104, 4);
+        memcpy(&code, e->Record + 108, 4);
+        Head(t, "response");
+        printf(",\"code\":%u,\"status\":%u,\"hold\":%u,\"caller\":", code, status, hold);
+        PutString(utf8);
+        End();
+        break;
+    }
+    case VXD_EV_STATE:
+        if ((e->A != 0) != (LastPlayState != 0)) {
+            Head(t, "stream");
+            printf(",\"dir\":\"out\",\"state\":\"%s\"", e->A ? "running" : "closed");
+            End();
+        }
+        if ((e->B != 0) != (LastRecState != 0)) {
+            Head(t, "stream");
+            printf(",\"dir\":\"in\",\"state\":\"%s\"", e->B ? "running" : "closed");
+            End();
+        }
+        LastPlayState = e->A;
+        LastRecState = e->B;
+        break;
+    default:
+        break;
+    }
+}
+
+static void DrainDriver(void)
+{
+    VxdEvent e;
+    while (Ctl(VXD_NEXT_EVENT, NULL, 0, &e, sizeof(e)))
+        EmitDriverEvent(&e);
+}
+
+/* ---- the user's and the driver's scripted actions ---- */
+
+static Seen *OpenCallDialog(void)
+{
+    for (int i = 0; i < MAX_WINDOWS; ++i)
+        if (Windows[i].alive && Windows[i].kind == 2)
+            return &Windows[i];
+    return NULL;
+}
+
+static void UserRefused(long long t, const char *action, int control, const char *why)
+{
+    Head(t, "user");
+    printf(",\"action\":\"%s\"", action);
+    if (control)
+        printf(",\"control\":%d", control);
+    printf(",\"ok\":false,\"reason\":\"%s\"", why);
+    End();
+}
+
+static void Press(long long t, const char *action, int id)
+{
+    Seen *d = OpenCallDialog();
+    if (!d)
+        return UserRefused(t, action, id, "no open dialog");
+    HWND button = GetDlgItem(d->hwnd, id);
+    if (!button)
+        return UserRefused(t, action, id, "no such control");
+    Control *c = FindControl(d, id);
+    int checkbox = c && c->check >= 0;
+    if (strcmp(action, "click") != 0 && !checkbox)
+        return UserRefused(t, action, id, "not a check box");
+    Head(t, "user");
+    printf(",\"action\":\"%s\",\"control\":%d,\"ok\":true", action, id);
+    End();
+    int state = checkbox ? (int)SendMessageA(button, BM_GETCHECK, 0, 0) : 0;
+    if (strcmp(action, "click") == 0 || (strcmp(action, "check") == 0 && state != BST_CHECKED) ||
+        (strcmp(action, "uncheck") == 0 && state != BST_UNCHECKED)) {
+        DWORD_PTR result;
+        long long before = NowMs();
+        SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, 3000, &result);
+        fprintf(stderr, "BM_CLICK %lld..%lld\n", before, NowMs());
+    }
+}
+
+static BOOL CALLBACK FirstButtonProc(HWND hwnd, LPARAM param)
+{
+    char cls[32];
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    if (lstrcmpiA(cls, "Button") == 0) {
+        *(HWND *)param = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void Dismiss(long long t)
+{
+    Seen *innermost = NULL;
+    for (int i = 0; i < MAX_WINDOWS; ++i)
+        if (Windows[i].alive && Windows[i].kind == 3 && (!innermost || Windows[i].depth > innermost->depth))
+            innermost = &Windows[i];
+    if (!innermost) {
+        Head(t, "user");
+        printf(",\"action\":\"dismiss\",\"ok\":false");
+        End();
+        return;
+    }
+    HWND button = NULL;
+    EnumChildWindows(innermost->hwnd, FirstButtonProc, (LPARAM)&button);
+    if (button)
+        PostMessageA(button, BM_CLICK, 0, 0);
+    else
+        PostMessageA(innermost->hwnd, WM_COMMAND, IDOK, 0);
+}
+
+static void SetStatus(const Step *s)
+{
+    unsigned status = (unsigned)s->a;
+    if (strcmp(s->text, "-") != 0) {
+        memset(Record, 0, 100);
+        size_t n = strlen(s->text) / 2;
+        for (size_t i = 0; i < n && i < 100; ++i)
+            Record[i] = (unsigned char)(FromHex(s->text[2 * i]) * 16 + FromHex(s->text[2 * i + 1]));
+    }
+    if (strcmp(s->extra, "-") != 0 && s->extra[0]) {
+        unsigned hold = (unsigned)strtoul(s->extra, NULL, 10);
+        memcpy(Record + 100, &hold, 4);
+    }
+    memcpy(Record + 104, &status, 4);
+    Ctl(VXD_SET_RECORD, Record, sizeof(Record), NULL, 0);
+}
+
+static void Perform(const Step *s, long long t)
+{
+    HWND host = FindWindowA(HOST_CLASS, NULL);
+    if (strcmp(s->kind, "status") == 0)
+        SetStatus(s);
+    else if (strcmp(s->kind, "click") == 0 || strcmp(s->kind, "check") == 0 || strcmp(s->kind, "uncheck") == 0)
+        Press(t, s->kind, (int)s->a);
+    else if (strcmp(s->kind, "dismiss") == 0)
+        Dismiss(t);
+    else if (strcmp(s->kind, "close") == 0) {
+        if (host)
+            PostMessageA(host, WM_CLOSE, 0, 0);
+        else
+            UserRefused(t, "close", 0, "no window");
+    } else if (strcmp(s->kind, "speaker") == 0)
+        Say(VXD_WORD_REQUESTS, (int)s->a, (int)s->b, 0, 0);
+    else if (strcmp(s->kind, "voice_status") == 0)
+        Say(VXD_WORD_STATUS, 0, 0, (int)s->a, 0);
+    else if (strcmp(s->kind, "voice_error") == 0)
+        Say(VXD_WORD_ERROR, 0, 0, 0, (unsigned)s->a);
+    else if (strcmp(s->kind, "devices") == 0)
+        Present(strcmp(s->extra, "voice") == 0 ? VXD_DEVICE_VOICE : VXD_DEVICE_CONTROL, (unsigned)s->b);
+    else if (strcmp(s->kind, "power") == 0) {
+        if (!host)
+            return UserRefused(t, "power", 0, "no window");
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(host, WM_POWERBROADCAST, (WPARAM)s->a, 0, SMTO_NORMAL, 5000, &result);
+        Head(NowMs(), "power");
+        printf(",\"event\":%lld,\"answer\":\"%s\"", s->a, result == BROADCAST_QUERY_DENY ? "deny" : "default");
+        End();
+    }
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        fprintf(stderr, "usage: vxcontrol LINES-FILE PROGRAM.EXE\n");
+        return 2;
+    }
+    if (!ReadLines(argv[1])) {
+        fprintf(stderr, "vxcontrol: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    SortSteps();
+    for (int tries = 0; tries < 300 && (Double = CreateFileA(VXDOUBLE_CONTROL_NAME, GENERIC_READ | GENERIC_WRITE,
+                                                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                                               OPEN_EXISTING, 0, NULL)) == INVALID_HANDLE_VALUE;
+         ++tries)
+        Sleep(100);
+    if (Double == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "vxcontrol: the driver double is not running\n");
+        return 2;
+    }
+    Ctl(VXD_RESET, NULL, 0, NULL, 0);
+    ULONG hangs = StopHangs;
+    Ctl(VXD_SET_STOP_HANGS, &hangs, sizeof(hangs), NULL, 0);
+    if (VoiceAt == 0)
+        Present(VXD_DEVICE_VOICE, 1);
+    if (ControlAt == 0)
+        Present(VXD_DEVICE_CONTROL, 1);
+    PrepareRegistry();
+
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    LONGLONG launched = SystemNow();
+    if (!CreateProcessA(argv[2], NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        fprintf(stderr, "vxcontrol: cannot start %s: %lu\n", argv[2], GetLastError());
+        return 2;
+    }
+    Program = pi.hProcess;
+    ProgramPid = pi.dwProcessId;
+
+    /* Time 0: the first device open, or the host window, whichever is seen first. */
+    VxdEvent early[64];
+    int nearly = 0;
+    while (!Started) {
+        VxdEvent e;
+        while (nearly < 64 && Ctl(VXD_NEXT_EVENT, NULL, 0, &e, sizeof(e)))
+            early[nearly++] = e;
+        LONGLONG now = SystemNow();
+        HWND host = FindWindowA(HOST_CLASS, NULL);
+        if (host || nearly) {
+            T0 = now;
+            for (int i = 0; i < nearly; ++i)
+                if (early[i].Kind == VXD_EV_OPEN && early[i].Time < T0)
+                    T0 = early[i].Time;
+            Started = 1;
+        } else if (WaitForSingleObject(Program, 1) == WAIT_OBJECT_0 || now - launched > 30LL * 10000000) {
+            T0 = now;
+            Started = 1;
+        }
+    }
+    Observe(0);
+    for (int i = 0; i < nearly; ++i)
+        EmitDriverEvent(&early[i]);
+
+    long long end = EndAt > 0 ? EndAt : (StepCount ? Steps[StepCount - 1].at : 0) + 5000;
+    const char *reason = "time";
+    for (;;) {
+        long long t = NowMs();
+        if (VoiceAt > 0 && t >= VoiceAt) {
+            Present(VXD_DEVICE_VOICE, 1);
+            VoiceAt = -1;
+        }
+        if (ControlAt > 0 && t >= ControlAt) {
+            Present(VXD_DEVICE_CONTROL, 1);
+            ControlAt = -1;
+        }
+        while (NextStep < StepCount && Steps[NextStep].at <= t)
+            Perform(&Steps[NextStep++], t);
+        DrainDriver();
+        Observe(NowMs());
+        if (WaitForSingleObject(Program, POLL_MS) == WAIT_OBJECT_0) {
+            long long at = NowMs();
+            DrainDriver();
+            Observe(at);
+            DWORD code = 0;
+            GetExitCodeProcess(Program, &code);
+            Head(at, "exit");
+            printf(",\"code\":%lu", code);
+            End();
+            reason = "exit";
+            break;
+        }
+        if (t >= end) {
+            TerminateProcess(Program, 1);
+            WaitForSingleObject(Program, 5000);
+            break;
+        }
+    }
+    Head(NowMs(), "end");
+    printf(",\"reason\":\"%s\"", reason);
+    End();
+    Ctl(VXD_RESET, NULL, 0, NULL, 0);
+    return 0;
+}

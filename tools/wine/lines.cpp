@@ -1,0 +1,128 @@
+// vudizeri-wine-lines: a scenario file as the plain lines the Wine controller plays.
+//
+//   name TEXT
+//   locale VALUE | locale-missing | locale-nokey
+//   device voice|control MS|never
+//   stop hang|complete
+//   end MS
+//   at MS status WORD CALLER-HEX|- HOLD|-
+//   at MS click|check|uncheck ID
+//   at MS dismiss | close
+//   at MS speaker PD RD | voice_status N | voice_error N | power N
+//   at MS devices voice|control 0|1
+//
+// Exit status 3, with the keys named on standard error, for a scenario that needs what the Wine
+// prefix cannot be made to have (another Windows version, files, telephony, dial-up, sound, faults).
+#include <cstdio>
+#include <string>
+
+#include "scenario.h"
+
+namespace {
+
+std::string Hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string Unplayable(const sim::Scenario &s)
+{
+    std::string out;
+    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
+                            "system.dialup", "system.sound", "system.show", "system.screen", "driver.line",
+                            "driver.mic", "faults", "preempt_seed"})
+        if (s.keys_used.count(key))
+            out += (out.empty() ? "" : ", ") + std::string(key);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: vudizeri-wine-lines SCENARIO.yaml\n");
+        return 2;
+    }
+    sim::Scenario s;
+    try {
+        s = sim::LoadScenario(argv[1]);
+    } catch (const sim::ScenarioError &e) {
+        fprintf(stderr, "vudizeri-wine-lines: %s\n", e.what());
+        return 2;
+    }
+    std::string unplayable = Unplayable(s);
+    if (!unplayable.empty()) {
+        fprintf(stderr, "vudizeri-wine-lines: %s: not playable under Wine: %s\n", argv[1], unplayable.c_str());
+        return 3;
+    }
+    printf("name %s\n", s.name.c_str());
+    if (!s.locale_key)
+        printf("locale-nokey\n");
+    else if (!s.locale)
+        printf("locale-missing\n");
+    else
+        printf("locale %s\n", s.locale->c_str());
+    auto device = [](const char *name, const std::optional<sim::Ms> &at) {
+        if (at)
+            printf("device %s %lld\n", name, (long long)*at);
+        else
+            printf("device %s never\n", name);
+    };
+    device("voice", s.voice_at);
+    device("control", s.control_at);
+    printf("stop %s\n", s.stop_hangs ? "hang" : "complete");
+    printf("end %lld\n", (long long)s.end);
+    for (const sim::Event &e : s.events) {
+        printf("at %lld ", (long long)e.at);
+        switch (e.kind) {
+        case sim::Event::Status:
+            printf("status %u %s ", e.status, e.caller ? Hex(*e.caller).c_str() : "-");
+            if (e.hold)
+                printf("%u\n", *e.hold);
+            else
+                printf("-\n");
+            break;
+        case sim::Event::Click:
+            printf("click %d\n", e.control);
+            break;
+        case sim::Event::Check:
+            printf("check %d\n", e.control);
+            break;
+        case sim::Event::Uncheck:
+            printf("uncheck %d\n", e.control);
+            break;
+        case sim::Event::Dismiss:
+            printf("dismiss\n");
+            break;
+        case sim::Event::Close:
+            printf("close\n");
+            break;
+        case sim::Event::Speaker:
+            printf("speaker %d %d\n", e.pD, e.rD);
+            break;
+        case sim::Event::VoiceStatus:
+            printf("voice_status %d\n", e.voice_status);
+            break;
+        case sim::Event::VoiceError:
+            printf("voice_error %u\n", e.voice_error);
+            break;
+        case sim::Event::Power:
+            printf("power %u\n", e.power);
+            break;
+        case sim::Event::Devices:
+            if (e.voice_present)
+                printf("devices voice %d\n", *e.voice_present ? 1 : 0);
+            else if (e.control_present)
+                printf("devices control %d\n", *e.control_present ? 1 : 0);
+            break;
+        }
+    }
+    return 0;
+}
