@@ -41,6 +41,8 @@ typedef struct {
     int visible;
     int template_id;
     int depth;
+    int pending;        /* a call dialog seen once: reported when the program has placed it */
+    long long first_t;
     char caption[256];
     Control controls[MAX_CONTROLS];
     int ncontrols;
@@ -355,7 +357,8 @@ static void Observe(long long t)
                 End();
             } else if (kind == 2) {
                 s->template_id = TemplateOf(s);
-                EmitDialog(t, s);
+                s->pending = 1;
+                s->first_t = t;
             } else {
                 s->depth = ++OpenBoxes;
                 HWND owner = GetWindow(hwnd, GW_OWNER);
@@ -364,18 +367,43 @@ static void Observe(long long t)
                     GetClassNameA(owner, owner_class, sizeof(owner_class));
                 Head(t, "messagebox");
                 printf(",\"owner\":");
-                PutString(!owner ? "none" : strcmp(owner_class, HOST_CLASS) == 0 ? "host" : "dialog");
+                if (owner)
+                    PutString(owner_class);
+                else
+                    printf("null");
                 printf(",\"caption\":");
                 PutString(s->caption);
                 printf(",\"text\":");
                 PutString(BoxText(s));
+                /* The text as the program gave it: back to the system's ANSI code page. */
+                WCHAR wide[512];
+                char ansi[1024];
+                MultiByteToWideChar(CP_UTF8, 0, BoxText(s), -1, wide, 512);
+                int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof(ansi), NULL, NULL);
+                printf(",\"bytes\":\"");
+                for (int k = 0; k + 1 < n; ++k)
+                    printf("%02x", (unsigned char)ansi[k]);
+                printf("\"");
                 printf(",\"depth\":%d", s->depth);
                 End();
             }
             continue;
         }
         s->alive = 1;
-        if (visible != s->visible) {
+        if (s->pending) {
+            /* The program shows the dialog from its template, then centres it and puts it on top:
+               report it as it stands once that is done. */
+            s->pending = 0;
+            s->visible = visible;
+            Head(s->first_t, "shown");
+            printf(",\"window\":");
+            PutString(s->caption);
+            printf(",\"visible\":true");
+            End();
+            EmitDialog(s->first_t, s);
+            continue;
+        }
+        if (visible != s->visible && s->kind != 3) {  /* a message box only opens and closes */
             s->visible = visible;
             Head(t, "shown");
             printf(",\"window\":");
@@ -406,6 +434,20 @@ static void Observe(long long t)
             continue;
         s->alive = 0;
         if (s->kind == 2) {
+            if (s->pending) {
+                /* Gone before it was placed: it was shown all the same. */
+                Head(s->first_t, "shown");
+                printf(",\"window\":");
+                PutString(s->caption);
+                printf(",\"visible\":true");
+                End();
+                EmitDialog(s->first_t, s);
+            }
+            Head(t, "shown");
+            printf(",\"window\":");
+            PutString(s->caption);
+            printf(",\"visible\":false");
+            End();
             Head(t, "closed");
             printf(",\"template\":%d", s->template_id);
             End();
@@ -518,7 +560,8 @@ static void Press(long long t, const char *action, int id)
         DWORD_PTR result;
         long long before = NowMs();
         SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, 3000, &result);
-        fprintf(stderr, "BM_CLICK %lld..%lld\n", before, NowMs());
+        if (NowMs() - before > 1000)
+            fprintf(stderr, "vxcontrol: the click on %d took %lld ms\n", id, NowMs() - before);
     }
 }
 
