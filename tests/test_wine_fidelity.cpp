@@ -1,0 +1,218 @@
+// Fidelity: every bundled scenario that the Wine prefix can be made to play, played both ways (the
+// world's runner and the real x86_64 program under Wine with the driver double), gives the same
+// observable events in the same order, at times within a tolerance. What cannot match, and why, is
+// listed in tools/wine/fidelity.md; the comparison below leaves out exactly those keys and events.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "test_wine_support.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr long kToleranceMs = 600;    // the poll's 1 s tick, placed against real time
+constexpr long kLongestRealTimeMs = 40000;
+
+// The keys compared for each event the controller can observe; other events are not compared.
+const std::map<std::string, std::vector<std::string>> kCompared = {
+    {"window", {"class", "title", "visible"}},
+    {"dialog", {"template", "title", "topmost", "controls"}},
+    {"shown", {"window", "visible"}},
+    {"text", {"template", "control", "text"}},
+    {"closed", {"template"}},
+    {"response", {"code", "status", "hold", "caller"}},
+    {"messagebox", {"owner", "caption", "bytes", "depth"}},
+    {"messagebox-closed", {"caption", "depth"}},
+    {"power", {"event", "answer"}},
+    {"user", {"action", "control", "ok"}},
+    {"stream", {"dir", "state"}},
+    {"exit", {"code"}},
+};
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<Json> Parse(const std::string &text)
+{
+    std::vector<Json> out;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] == '{')
+            out.push_back(Json::parse(line));
+    return out;
+}
+
+// The observable events: the compared kinds with the compared keys, and only the successful device
+// opens (a failed open never reaches a driver under Wine).
+std::vector<Json> Observable(const std::vector<Json> &events)
+{
+    std::vector<Json> out;
+    for (const Json &e : events) {
+        std::string ev = e.value("ev", "");
+        if (ev == "device" && e.value("ok", false)) {
+            out.push_back({{"t", e["t"]}, {"ev", ev}, {"name", e["name"]}});
+            continue;
+        }
+        auto it = kCompared.find(ev);
+        if (it == kCompared.end())
+            continue;
+        Json o = {{"t", e["t"]}, {"ev", ev}};
+        for (const std::string &k : it->second)
+            o[k] = e.contains(k) ? e[k] : Json();
+        out.push_back(o);
+    }
+    return out;
+}
+
+std::string Dump(const std::vector<Json> &events)
+{
+    std::string out;
+    for (const Json &e : events)
+        out += "  " + e.dump() + "\n";
+    return out;
+}
+
+// Compares kind by kind, in order: the same events with the same keys, times within the tolerance.
+// Returns what differs, empty when nothing does.
+std::string Compare(const std::vector<Json> &world, const std::vector<Json> &wine)
+{
+    std::set<std::string> kinds;
+    for (auto &e : world)
+        kinds.insert(e["ev"].get<std::string>());
+    for (auto &e : wine)
+        kinds.insert(e["ev"].get<std::string>());
+    std::string out;
+    for (const std::string &kind : kinds) {
+        std::vector<Json> a, b;
+        for (auto &e : world)
+            if (e["ev"] == kind)
+                a.push_back(e);
+        for (auto &e : wine)
+            if (e["ev"] == kind)
+                b.push_back(e);
+        size_t n = std::max(a.size(), b.size());
+        for (size_t i = 0; i < n; ++i) {
+            if (i >= a.size() || i >= b.size()) {
+                out += kind + " #" + std::to_string(i) + ": only " + (i >= a.size() ? "under Wine: " + b[i].dump()
+                                                                                    : "in the world: " + a[i].dump()) +
+                       "\n";
+                continue;
+            }
+            Json x = a[i], y = b[i];
+            long dt = std::labs(x["t"].get<long>() - y["t"].get<long>());
+            x.erase("t");
+            y.erase("t");
+            if (x != y)
+                out += kind + " #" + std::to_string(i) + ": world " + a[i].dump() + " / Wine " + b[i].dump() + "\n";
+            else if (dt > kToleranceMs)
+                out += kind + " #" + std::to_string(i) + ": " + std::to_string(dt) + " ms apart: world " +
+                       a[i].dump() + " / Wine " + b[i].dump() + "\n";
+        }
+    }
+    return out;
+}
+
+int Shell(const std::string &command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+std::string BinDir()
+{
+    std::string runner = VUDIZERI_RUNNER;
+    return runner.substr(0, runner.rfind('/'));
+}
+
+TEST(WineFidelity, CompareFindsWhatDiffers)
+{
+    // The comparison itself: a changed key, a late event and a missing one are all reported.
+    std::vector<Json> world = {{{"t", 1000}, {"ev", "closed"}, {"template", 103}},
+                               {{"t", 2000}, {"ev", "response"}, {"code", 2}}};
+    EXPECT_EQ(Compare(world, world), "");
+    std::vector<Json> late = {{{"t", 1000 + kToleranceMs + 1}, {"ev", "closed"}, {"template", 103}},
+                              {{"t", 2000}, {"ev", "response"}, {"code", 2}}};
+    EXPECT_NE(Compare(world, late).find("ms apart"), std::string::npos);
+    std::vector<Json> changed = {{{"t", 1000}, {"ev", "closed"}, {"template", 102}},
+                                 {{"t", 2000}, {"ev", "response"}, {"code", 2}}};
+    EXPECT_NE(Compare(world, changed).find("closed #0"), std::string::npos);
+    std::vector<Json> missing = {{{"t", 1000}, {"ev", "closed"}, {"template", 103}}};
+    EXPECT_NE(Compare(world, missing).find("only in the world"), std::string::npos);
+}
+
+TEST(WineFidelity, BundledScenariosMatchTheWorld)
+{
+    if (!wine::Available())
+        GTEST_SKIP() << "Wine is not installed";
+    std::string exe = wine::SourceDir() + "/build/win64/bin/vudizeri.exe";
+    std::string lines = BinDir() + "/vudizeri-wine-lines";
+    if (access(exe.c_str(), R_OK) != 0)
+        GTEST_SKIP() << "no x86_64 program: cmake --preset win64 && cmake --build --preset win64";
+    ASSERT_EQ(access(lines.c_str(), X_OK), 0) << lines;
+
+    std::vector<std::string> files;
+    std::string dir = wine::SourceDir() + "/scenarios";
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.size() > 5 && name.substr(name.size() - 5) == ".yaml")
+                files.push_back(name);
+        }
+        closedir(d);
+    }
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+
+    wine::Session session;
+    ASSERT_TRUE(session.ok) << session.log;
+    std::string out = wine::OutDir();
+    int played = 0;
+    for (const std::string &name : files) {
+        std::string path = dir + "/" + name;
+        int status = Shell(lines + " " + path + " >" + out + "/fidelity.lines 2>" + out + "/fidelity.why");
+        if (status == 3)
+            continue;  // needs what the prefix cannot have: listed in tools/wine/fidelity.md
+        ASSERT_EQ(status, 0) << name << ": " << Slurp(out + "/fidelity.why");
+        std::string lines_text = Slurp(out + "/fidelity.lines");
+        long end = std::atol(lines_text.substr(lines_text.find("\nend ") + 5).c_str());
+        if (end > kLongestRealTimeMs)
+            continue;
+        SCOPED_TRACE(name);
+        ASSERT_EQ(Shell(std::string(VUDIZERI_RUNNER) + " " + path + " >" + out + "/fidelity.world 2>&1"), 0)
+            << Slurp(out + "/fidelity.world");
+        ASSERT_EQ(Shell(wine::SourceDir() + "/tools/wine/play.sh " + path + " >" + out + "/fidelity.wine 2>" + out +
+                        "/fidelity.err"),
+                  0)
+            << Slurp(out + "/fidelity.err");
+        std::vector<Json> world = Observable(Parse(Slurp(out + "/fidelity.world")));
+        std::vector<Json> wine_events = Observable(Parse(Slurp(out + "/fidelity.wine")));
+        ASSERT_FALSE(wine_events.empty()) << "nothing observed under Wine; controller said:\n"
+                                          << Slurp(out + "/play.err");
+        std::string differences = Compare(world, wine_events);
+        EXPECT_EQ(differences, "") << "world:\n" << Dump(world) << "Wine:\n" << Dump(wine_events);
+        played++;
+    }
+    EXPECT_GE(played, 5) << "fewer bundled scenarios than expected were played under Wine";
+}
+
+}  // namespace
