@@ -84,6 +84,22 @@ std::vector<Json> Observable(const std::vector<Json> &events)
     return out;
 }
 
+// A text set in the same instant as its dialog closes (the countdown's last "00:00") is gone before
+// anything outside the program can look at it: the world's trace has it, Wine's cannot.
+std::vector<Json> WithoutUnseeableTexts(const std::vector<Json> &events)
+{
+    std::vector<Json> out;
+    for (const Json &e : events) {
+        bool unseeable = false;
+        if (e["ev"] == "text")
+            for (const Json &c : events)
+                unseeable = unseeable || (c["ev"] == "closed" && c["t"] == e["t"] && c["template"] == e["template"]);
+        if (!unseeable)
+            out.push_back(e);
+    }
+    return out;
+}
+
 std::string Dump(const std::vector<Json> &events)
 {
     std::string out;
@@ -158,6 +174,15 @@ TEST(WineFidelity, CompareFindsWhatDiffers)
     EXPECT_NE(Compare(world, changed).find("closed #0"), std::string::npos);
     std::vector<Json> missing = {{{"t", 1000}, {"ev", "closed"}, {"template", 103}}};
     EXPECT_NE(Compare(world, missing).find("only in the world"), std::string::npos);
+    // Only a text set as its own dialog closes is left out.
+    std::vector<Json> texts = {{{"t", 900}, {"ev", "text"}, {"template", 103}},
+                               {{"t", 1000}, {"ev", "text"}, {"template", 103}},
+                               {{"t", 1000}, {"ev", "text"}, {"template", 102}},
+                               {{"t", 1000}, {"ev", "closed"}, {"template", 103}}};
+    std::vector<Json> kept = WithoutUnseeableTexts(texts);
+    ASSERT_EQ(kept.size(), 3u) << Dump(kept);
+    EXPECT_EQ(kept[0]["t"], 900);
+    EXPECT_EQ(kept[1]["template"], 102);
 }
 
 TEST(WineFidelity, BundledScenariosMatchTheWorld)
@@ -204,7 +229,7 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
                         "/fidelity.err"),
                   0)
             << Slurp(out + "/fidelity.err");
-        std::vector<Json> world = Observable(Parse(Slurp(out + "/fidelity.world")));
+        std::vector<Json> world = WithoutUnseeableTexts(Observable(Parse(Slurp(out + "/fidelity.world"))));
         std::vector<Json> wine_events = Observable(Parse(Slurp(out + "/fidelity.wine")));
         ASSERT_FALSE(wine_events.empty()) << "nothing observed under Wine; controller said:\n"
                                           << Slurp(out + "/play.err");

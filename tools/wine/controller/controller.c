@@ -416,6 +416,9 @@ static void Observe(long long t)
                 Control *c = &s->controls[k];
                 char text[512];
                 WindowTextUtf8(c->hwnd, text, sizeof(text));
+                /* A dialog being destroyed loses its controls under our eyes: their texts read empty. */
+                if (!IsWindow(c->hwnd) || !IsWindowVisible(s->hwnd))
+                    continue;
                 if (c->check < 0 && strcmp(text, c->text) != 0) {
                     strcpy(c->text, text);
                     Head(t, "text");
@@ -443,11 +446,13 @@ static void Observe(long long t)
                 End();
                 EmitDialog(s->first_t, s);
             }
-            Head(t, "shown");
-            printf(",\"window\":");
-            PutString(s->caption);
-            printf(",\"visible\":false");
-            End();
+            if (s->visible) {
+                Head(t, "shown");
+                printf(",\"window\":");
+                PutString(s->caption);
+                printf(",\"visible\":false");
+                End();
+            }
             Head(t, "closed");
             printf(",\"template\":%d", s->template_id);
             End();
