@@ -41,8 +41,10 @@ typedef struct {
     int visible;
     int template_id;
     int depth;
-    int pending;        /* a call dialog seen once: reported when the program has placed it */
+    int pending;        /* a call dialog seen but not reported: passes so far */
     long long first_t;
+    RECT last_rect;     /* where it was at the last pass, and whether on top */
+    int last_topmost;
     char caption[256];
     Control controls[MAX_CONTROLS];
     int ncontrols;
@@ -275,7 +277,8 @@ static void EmitDialog(long long t, Seen *s)
     Head(t, "dialog");
     printf(",\"template\":%d,\"title\":", s->template_id);
     PutString(s->caption);
-    printf(",\"x\":%ld,\"y\":%ld,\"topmost\":%s,\"controls\":{", r.left, r.top,
+    printf(",\"x\":%ld,\"y\":%ld,\"width\":%ld,\"height\":%ld,\"topmost\":%s,\"controls\":{", r.left, r.top,
+           r.right - r.left, r.bottom - r.top,
            (GetWindowLongA(s->hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "true" : "false");
     int first = 1;
     for (int i = 0; i < s->ncontrols; ++i) {
@@ -359,6 +362,8 @@ static void Observe(long long t)
                 s->template_id = TemplateOf(s);
                 s->pending = 1;
                 s->first_t = t;
+                GetWindowRect(hwnd, &s->last_rect);
+                s->last_topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
             } else {
                 s->depth = ++OpenBoxes;
                 HWND owner = GetWindow(hwnd, GW_OWNER);
@@ -385,6 +390,10 @@ static void Observe(long long t)
                     printf("%02x", (unsigned char)ansi[k]);
                 printf("\"");
                 printf(",\"depth\":%d", s->depth);
+                RECT r;
+                GetWindowRect(hwnd, &r);
+                printf(",\"x\":%ld,\"y\":%ld,\"width\":%ld,\"height\":%ld", r.left, r.top, r.right - r.left,
+                       r.bottom - r.top);
                 End();
             }
             continue;
@@ -392,7 +401,15 @@ static void Observe(long long t)
         s->alive = 1;
         if (s->pending) {
             /* The program shows the dialog from its template, then centres it and puts it on top:
-               report it as it stands once that is done. */
+               report it once it has stayed in one place for a pass (at most ten passes). */
+            RECT r;
+            GetWindowRect(hwnd, &r);
+            int topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            int settled = EqualRect(&r, &s->last_rect) && topmost == s->last_topmost;
+            s->last_rect = r;
+            s->last_topmost = topmost;
+            if (!settled && ++s->pending < 10)
+                continue;
             s->pending = 0;
             s->visible = visible;
             Head(s->first_t, "shown");
@@ -679,6 +696,7 @@ int main(int argc, char **argv)
     if (ControlAt == 0)
         Present(VXD_DEVICE_CONTROL, 1);
     PrepareRegistry();
+    SetCursorPos(4000, 4000);  /* the pointer out of the way, in a corner of the screen */
 
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
