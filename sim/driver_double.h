@@ -24,6 +24,8 @@ void DriverFailRead(uint32_t error);
 // The block the program hands with its reads, as the driver sees it (null before the first read).
 uint8_t *DriverBlock();
 bool DriverReadPending();
+// The program released memory: the driver forgets a block that lay there.
+void DriverMemoryReleased(void *base);
 
 // Offsets the driver uses in the block.
 constexpr size_t kBlockPD = 0x8008, kBlockRD = 0x800C, kBlockStatus = 0x8018;

@@ -54,7 +54,7 @@ struct Event {
     std::optional<bool> voice_present, control_present;
 };
 
-struct Fault {
+struct FaultSpec {
     std::string call;
     int nth = 1;
     int count = 1;
@@ -70,7 +70,7 @@ struct Scenario {
     // HKCU "Control Panel\International" "Locale": nullopt with locale_key: value missing;
     // locale_key false: no key at all.
     bool locale_key = true;
-    std::optional<std::string> locale = std::string("00000409");
+    std::optional<std::string> locale;  // the value's bytes as stored
     std::string windows_dir = "C:\\WINDOWS";
     std::map<std::string, SimFile> files;
     std::string telephony = "location";  // location | no-location | no-function | no-library
@@ -83,7 +83,7 @@ struct Scenario {
     bool stop_hangs = false;
     Signal line, mic;
     // the rest
-    std::vector<Fault> faults;
+    std::vector<FaultSpec> faults;
     std::vector<Event> events;
     Ms end = 0;                          // when the run stops if the program has not ended
     std::set<std::string> trace;         // optional trace detail: "ioctl"

@@ -35,7 +35,12 @@ struct Window {
     // Hooks the areas set: when the window's visibility changes, and as it is destroyed.
     std::function<void(Window &)> on_shown;
     std::function<void(Window &)> on_destroy;
+    std::function<void(Window &)> on_pos;  // after SetWindowPos
+    bool destroying = false;
 };
+
+// The program's module handle, as the loader gives it to WinMain.
+inline HINSTANCE const kProgramInstance = (HINSTANCE)(uintptr_t)0x400000;
 
 // Built-in window classes ("Button", "Static", "#32770") come from the area that implements them.
 void RegisterSystemClass(const std::string &name, WNDPROC proc);
@@ -58,6 +63,9 @@ void SendFromWorld(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, std::funct
 // A message loop on the calling thread until stop() holds: what modal loops (message boxes) run.
 // Returns false if WM_QUIT arrived (it is posted again for the outer loop, as Windows does).
 bool ModalLoop(const std::function<bool()> &stop);
+
+// The scripted user dismisses the innermost open message box; false when none is open.
+bool DismissInnermostMessageBox();
 
 int ScreenWidth();
 int ScreenHeight();

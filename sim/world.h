@@ -65,6 +65,9 @@ int RunMain(const std::function<int()>& body);
 // Gives other ready threads a chance to run at a platform call, when the scenario asks for
 // preemption (schedule.preempt); a no-op otherwise.
 void YieldPoint();
+void SetPreemptSeed(uint64_t seed);
+// The thread's last-error value (GetLastError).
+DWORD &ThreadLastError(SimThread *t);
 
 // ---- faults ----
 // Counts one call of the named platform function; returns the error code to fail it with when the

@@ -1,0 +1,100 @@
+// advapi32: the registry of the current user, as far as the program reads it.
+#include "registry.h"
+
+#include <strings.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "handles.h"
+#include "world.h"
+
+namespace sim {
+
+namespace {
+
+struct CaseLess {
+    bool operator()(const std::string &a, const std::string &b) const { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+};
+struct Value {
+    DWORD type;
+    std::string data;
+};
+struct Key {
+    std::map<std::string, Value, CaseLess> values;
+};
+std::map<std::string, Key, CaseLess> g_keys;  // full paths under HKEY_CURRENT_USER
+std::map<HKEY, std::string> g_open;
+uintptr_t g_next_key = 0x2000;
+
+}  // namespace
+
+void RegistryCreateKey(const std::string &path) { g_keys[path]; }
+void RegistrySetValue(const std::string &path, const std::string &name, DWORD type, const std::string &data)
+{
+    g_keys[path].values[name] = Value{type, data};
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
+{
+    YieldPoint();
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    if (auto e = Fault("RegOpenKeyA"))
+        return (LSTATUS)*e;
+    if (hKey != HKEY_CURRENT_USER)
+        return ERROR_FILE_NOT_FOUND;
+    std::string path = lpSubKey ? lpSubKey : "";
+    if (!g_keys.count(path))
+        return ERROR_FILE_NOT_FOUND;
+    HKEY h = (HKEY)g_next_key;
+    g_next_key += 4;
+    g_open[h] = path;
+    *phkResult = h;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData)
+{
+    YieldPoint();
+    auto open = g_open.find(hKey);
+    if (open == g_open.end())
+        return ERROR_INVALID_HANDLE;
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    if (auto e = Fault("RegQueryValueExA"))
+        return (LSTATUS)*e;
+    Key &key = g_keys[open->second];
+    auto it = key.values.find(lpValueName ? lpValueName : "");
+    if (it == key.values.end())
+        return ERROR_FILE_NOT_FOUND;
+    const Value &v = it->second;
+    if (lpType)
+        *lpType = v.type;
+    if (!lpcbData)
+        return ERROR_SUCCESS;
+    DWORD size = (DWORD)v.data.size();
+    if (lpData && *lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpData)
+        memcpy(lpData, v.data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey)
+{
+    return g_open.erase(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+}  // extern "C"

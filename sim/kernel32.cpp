@@ -1,0 +1,268 @@
+// kernel32: handles, last error, threads and waits, critical sections, memory, time, messages.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "driver_double.h"
+#include "handles.h"
+#include "world.h"
+
+namespace sim {
+
+namespace {
+
+std::map<HANDLE, std::shared_ptr<KObject>> g_handles;
+uintptr_t g_next_handle = 0x100;
+
+struct ThreadObject : KObject {
+    SimThread *thread;
+    explicit ThreadObject(SimThread *t) : thread(t) {}
+};
+
+struct CriticalState {
+    SimThread *owner = nullptr;
+    int recursion = 0;
+};
+std::map<LPCRITICAL_SECTION, CriticalState> g_critical;
+
+struct Allocation {
+    void *base;
+    size_t size;
+};
+std::map<void *, Allocation> g_virtual;
+
+}  // namespace
+
+HANDLE NewHandle(std::shared_ptr<KObject> object)
+{
+    HANDLE h = (HANDLE)g_next_handle;
+    g_next_handle += 4;
+    g_handles[h] = std::move(object);
+    return h;
+}
+
+KObject *HandleObject(HANDLE h)
+{
+    auto it = g_handles.find(h);
+    return it == g_handles.end() ? nullptr : it->second.get();
+}
+
+DWORD &LastError() { return ThreadLastError(Self()); }
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void) { return LastError(); }
+void WINAPI SetLastError(DWORD dwErrCode) { LastError() = dwErrCode; }
+
+BOOL WINAPI CloseHandle(HANDLE hObject)
+{
+    YieldPoint();
+    auto it = g_handles.find(hObject);
+    if (it == g_handles.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (auto e = Fault("CloseHandle")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    auto object = it->second;
+    g_handles.erase(it);
+    object->OnClose();
+    return TRUE;
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
+                           LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
+{
+    YieldPoint();
+    if (auto e = Fault("CreateThread")) {
+        SetLastError(*e);
+        return NULL;
+    }
+    SimThread *t = StartThread(lpStartAddress, lpParameter, true);
+    if (lpThreadId)
+        *lpThreadId = (DWORD)ThreadId(t);
+    return NewHandle(std::make_shared<ThreadObject>(t));
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    YieldPoint();
+    auto *object = HandleAs<ThreadObject>(hHandle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (auto e = Fault("WaitForSingleObject")) {
+        SetLastError(*e);
+        return WAIT_FAILED;
+    }
+    SimThread *t = object->thread;
+    Ms deadline = dwMilliseconds == INFINITE ? kNever : Now() + dwMilliseconds;
+    return BlockUntil([t] { return ThreadEnded(t); }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode)
+{
+    YieldPoint();
+    auto *object = HandleAs<ThreadObject>(hThread);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (auto e = Fault("TerminateThread")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    TerminateSimThread(object->thread, dwExitCode);
+    return TRUE;
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
+{
+    auto *object = HandleAs<ThreadObject>(hThread);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *lpExitCode = ThreadExitCode(object->thread);
+    return TRUE;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
+    BlockUntil(nullptr, Now() + dwMilliseconds);
+}
+
+DWORD WINAPI GetTickCount(void) { return (DWORD)Now(); }
+DWORD WINAPI GetCurrentThreadId(void) { return (DWORD)ThreadId(Self()); }
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
+{
+    memset(cs, 0, sizeof(*cs));
+    cs->LockCount = -1;
+    g_critical[cs] = CriticalState{};
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
+{
+    YieldPoint();
+    CriticalState &state = g_critical[cs];
+    SimThread *self = Self();
+    if (state.owner != self)
+        BlockUntil([&state] { return state.owner == nullptr; });
+    state.owner = self;
+    ++state.recursion;
+    cs->RecursionCount = state.recursion;
+    cs->OwningThread = (HANDLE)(uintptr_t)ThreadId(self);
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
+{
+    CriticalState &state = g_critical[cs];
+    if (state.owner != Self() || state.recursion == 0)
+        return;  // leaving a section one does not own is undefined; the world ignores it
+    if (--state.recursion == 0) {
+        state.owner = nullptr;
+        cs->OwningThread = NULL;
+    }
+    cs->RecursionCount = state.recursion;
+    YieldPoint();
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) { g_critical.erase(cs); }
+
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect)
+{
+    YieldPoint();
+    if (dwSize == 0 || lpAddress || !(flAllocationType & MEM_COMMIT)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    if (auto e = Fault("VirtualAlloc")) {
+        SetLastError(*e);
+        return NULL;
+    }
+    // Whole pages, zero-filled and page-aligned; nothing past the last page is ours.
+    size_t size = (dwSize + 4095) / 4096 * 4096;
+    void *p = aligned_alloc(4096, size);
+    if (!p) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    memset(p, 0, size);
+    g_virtual[p] = {p, size};
+    return p;
+}
+
+BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType)
+{
+    YieldPoint();
+    auto it = g_virtual.find(lpAddress);
+    if (it == g_virtual.end() || dwFreeType != MEM_RELEASE || dwSize != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DriverMemoryReleased(it->second.base);
+    free(it->second.base);
+    g_virtual.erase(it);
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem)
+{
+    free(hMem);
+    return NULL;
+}
+
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
+                            va_list *)
+{
+    // The system's texts for the codes a device read can end with.
+    static const std::map<DWORD, const char *> texts = {
+        {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+        {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+        {ERROR_NOT_ENOUGH_MEMORY, "Not enough storage is available to process this command.\r\n"},
+        {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
+        {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available.\r\n"},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {ERROR_OPERATION_ABORTED,
+         "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
+        {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
+        {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
+    };
+    if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    auto it = texts.find(dwMessageId);
+    if (it == texts.end()) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    size_t len = strlen(it->second);
+    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+        char *p = (char *)malloc(std::max<size_t>(len + 1, nSize));
+        memcpy(p, it->second, len + 1);
+        *(char **)lpBuffer = p;
+        return (DWORD)len;
+    }
+    if (nSize < len + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpBuffer, it->second, len + 1);
+    return (DWORD)len;
+}
+
+}  // extern "C"

@@ -1,0 +1,133 @@
+// Setting the world up from a scenario and running the program in it.
+#include "play.h"
+
+#include <cstdio>
+
+#include "driver_double.h"
+#include "registry.h"
+#include "user32.h"
+
+namespace sim {
+
+namespace {
+
+void ScheduleEvent(const Event &e)
+{
+    switch (e.kind) {
+    case Event::Status:
+        At(e.at, [e] { DriverSetStatus(e.status, e.caller, e.hold); });
+        break;
+    case Event::Speaker:
+        At(e.at, [e] { DriverRequest(e.pD, e.rD); });
+        break;
+    case Event::VoiceStatus:
+        At(e.at, [e] { DriverCompleteStatus(e.voice_status); });
+        break;
+    case Event::VoiceError:
+        At(e.at, [e] { DriverFailRead(e.voice_error); });
+        break;
+    case Event::Devices:
+        At(e.at, [e] {
+            if (e.voice_present)
+                DriverSetPresent(true, *e.voice_present);
+            if (e.control_present)
+                DriverSetPresent(false, *e.control_present);
+        });
+        break;
+    case Event::Dismiss:
+        At(e.at, [] {
+            if (!DismissInnermostMessageBox())
+                Emit("user", {{"action", "dismiss"}, {"ok", false}});
+        });
+        break;
+    case Event::Close:
+        // As another program closes it: WM_CLOSE posted to the window found by its class.
+        At(e.at, [] {
+            Window *w = FindTopLevel("Tarvo VudIzeri", "");
+            if (w)
+                PostFromWorld(w->handle, WM_CLOSE, 0, 0);
+            else
+                Emit("user", {{"action", "close"}, {"ok", false}});
+        });
+        break;
+    case Event::Power:
+        At(e.at, [e] {
+            Window *w = FindTopLevel("Tarvo VudIzeri", "");
+            if (!w) {
+                Emit("user", {{"action", "power"}, {"ok", false}});
+                return;
+            }
+            uint32_t event = e.power;
+            SendFromWorld(w->handle, WM_POWERBROADCAST, event, 0, [event](LRESULT r) {
+                Emit("power", {{"event", event}, {"answer", r == BROADCAST_QUERY_DENY ? "deny" : "default"}});
+            });
+        });
+        break;
+    case Event::Click:
+    case Event::Check:
+    case Event::Uncheck:
+        break;  // refused by UnsupportedKeys until the dialogs are in the world
+    }
+}
+
+}  // namespace
+
+std::string UnsupportedKeys(const Scenario &s)
+{
+    std::string out;
+    auto refuse = [&out](const std::string &key) { out += (out.empty() ? "" : ", ") + key; };
+    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
+                            "system.dialup", "system.sound", "driver.line", "driver.mic"})
+        if (s.keys_used.count(key))
+            refuse(key);
+    for (const Event &e : s.events) {
+        if (e.kind == Event::Click || e.kind == Event::Check || e.kind == Event::Uncheck)
+            refuse("events.click/check/uncheck (line " + std::to_string(e.line) + ")");
+    }
+    return out;
+}
+
+void Play(const Scenario &s, const PlayOptions &options)
+{
+    std::string unsupported = UnsupportedKeys(s);
+    if (!unsupported.empty())
+        throw ScenarioError(s.file + ": this world cannot play these keys yet: " + unsupported);
+
+    SetTraceSink(options.sink);
+    SetCodePage(s.codepage);
+    for (const std::string &what : s.trace)
+        EnableTraceDetail(what);
+    for (const FaultSpec &f : s.faults)
+        AddFault(f.call, f.nth, f.count, f.error);
+    if (s.preempt_seed)
+        SetPreemptSeed(*s.preempt_seed);
+    SetEndTime(s.end);
+    SetScreen(s.screen_width, s.screen_height);
+
+    // The registry: the user's locale.
+    if (s.locale_key) {
+        RegistryCreateKey("Control Panel\\International");
+        if (s.locale)
+            RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *s.locale);
+    }
+
+    // The driver: devices present from their time on (from the start: before the program runs).
+    DriverSetStopHangs(s.stop_hangs);
+    if (s.voice_at && *s.voice_at == 0)
+        DriverSetPresent(true, true);
+    else if (s.voice_at)
+        At(*s.voice_at, [] { DriverSetPresent(true, true); });
+    if (s.control_at && *s.control_at == 0)
+        DriverSetPresent(false, true);
+    else if (s.control_at)
+        At(*s.control_at, [] { DriverSetPresent(false, true); });
+    for (const Event &e : s.events)
+        ScheduleEvent(e);
+
+    static char command_line[] = "";
+    int code = RunMain([&s] { return WinMain(kProgramInstance, NULL, command_line, s.show); });
+    Emit("exit", {{"code", code}});
+    Finish("exit");
+}
+
+}  // namespace sim

@@ -1,0 +1,711 @@
+// user32: window classes, windows, message queues, timers, message boxes.
+#include "user32.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+#include "resources.h"
+
+namespace sim {
+
+namespace {
+
+struct ClassInfo {
+    std::string name;
+    WNDPROC proc = nullptr;
+    bool system = false;
+};
+
+struct CaseLess {
+    bool operator()(const std::string &a, const std::string &b) const { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+};
+
+std::map<std::string, ClassInfo, CaseLess> g_classes;
+std::map<HWND, std::unique_ptr<Window>> g_windows;
+uintptr_t g_next_hwnd = 0x10020;
+int g_order = 0;
+ATOM g_next_atom = 0xC000;
+
+struct Sent {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::function<void(LRESULT)> done;
+};
+struct Queue {
+    std::deque<MSG> posted;
+    std::deque<Sent> sent;
+    bool quit = false;
+    int quit_code = 0;
+};
+std::map<SimThread *, Queue> g_queues;
+
+struct Timer {
+    HWND hwnd;
+    UINT_PTR id;
+    UINT rate;
+    TIMERPROC proc;
+    Ms when;
+    SimThread *thread;
+};
+std::vector<Timer> g_timers;
+
+struct Box {
+    std::string caption;
+    int depth;
+    bool dismissed = false;
+};
+std::vector<Box *> g_boxes;  // open message boxes, outermost first
+
+int g_screen_w = 1024, g_screen_h = 768;
+
+bool g_registered = [] {
+    AddTimeSource([] {
+        Ms next = kNever;
+        for (auto &t : g_timers)
+            if (t.when > Now())
+                next = std::min(next, t.when);
+        return next;
+    });
+    return true;
+}();
+
+Timer *ExpiredTimer(SimThread *self)
+{
+    Timer *best = nullptr;
+    for (auto &t : g_timers)
+        if (t.thread == self && t.when <= Now() && (!best || t.when < best->when))
+            best = &t;
+    return best;
+}
+
+bool HasInput(SimThread *self)
+{
+    Queue &q = g_queues[self];
+    return !q.sent.empty() || !q.posted.empty() || q.quit || ExpiredTimer(self) != nullptr;
+}
+
+// Takes the next message for the calling thread, handling sent messages on the way; false when none.
+bool TryFetch(MSG *out)
+{
+    SimThread *self = Self();
+    Queue &q = g_queues[self];
+    while (!q.sent.empty()) {
+        Sent s = std::move(q.sent.front());
+        q.sent.pop_front();
+        Window *w = FindWin(s.hwnd);
+        LRESULT r = w ? CallProc(w, s.msg, s.wParam, s.lParam) : 0;
+        if (s.done)
+            s.done(r);
+    }
+    if (!q.posted.empty()) {
+        *out = q.posted.front();
+        q.posted.pop_front();
+        return true;
+    }
+    if (q.quit) {
+        q.quit = false;
+        *out = MSG{nullptr, WM_QUIT, (WPARAM)q.quit_code, 0, (DWORD)Now(), {0, 0}};
+        return true;
+    }
+    if (Timer *t = ExpiredTimer(self)) {
+        *out = MSG{t->hwnd, WM_TIMER, t->id, (LPARAM)t->proc, (DWORD)Now(), {0, 0}};
+        // The next expiry keeps the timer's phase; ticks missed meanwhile are not made up.
+        while (t->when <= Now())
+            t->when += t->rate;
+        return true;
+    }
+    return false;
+}
+
+void Post(Window *w, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    g_queues[w->thread].posted.push_back(MSG{w->handle, msg, wParam, lParam, (DWORD)Now(), {0, 0}});
+}
+
+void EmitShown(Window *w)
+{
+    if (!(w->style & WS_CHILD))
+        Emit("shown", {{"window", AnsiToUtf8(w->title)}, {"visible", w->visible}});
+    if (w->on_shown)
+        w->on_shown(*w);
+}
+
+std::string ResourceName(LPCSTR name)
+{
+    if (IS_INTRESOURCE(name))
+        return "#" + std::to_string((uintptr_t)name);
+    std::string s = name;
+    for (auto &c : s)
+        c = (char)toupper((unsigned char)c);
+    return s;
+}
+
+}  // namespace
+
+void RegisterSystemClass(const std::string &name, WNDPROC proc) { g_classes[name] = ClassInfo{name, proc, true}; }
+
+Window *FindWin(HWND hwnd)
+{
+    auto it = g_windows.find(hwnd);
+    return it == g_windows.end() ? nullptr : it->second.get();
+}
+
+std::vector<Window *> AllWindows()
+{
+    std::vector<Window *> all;
+    for (auto &kv : g_windows)
+        all.push_back(kv.second.get());
+    std::sort(all.begin(), all.end(), [](Window *a, Window *b) { return a->order < b->order; });
+    return all;
+}
+
+Window *FindTopLevel(const std::string &cls, const std::string &title)
+{
+    for (Window *w : AllWindows()) {
+        if (w->style & WS_CHILD)
+            continue;
+        if (!cls.empty() && strcasecmp(cls.c_str(), w->cls.c_str()) != 0)
+            continue;
+        if (!title.empty() && title != w->title)
+            continue;
+        return w;
+    }
+    return nullptr;
+}
+
+LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return w->proc(w->handle, msg, wParam, lParam);
+}
+
+HWND CreateWin(DWORD exstyle, const std::string &cls, const std::string &title, DWORD style, RECT rect, HWND parent,
+               HMENU menu, LPVOID param)
+{
+    auto ci = g_classes.find(cls);
+    if (ci == g_classes.end()) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    if (parent && !FindWin(parent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    auto w = std::make_unique<Window>();
+    w->handle = (HWND)g_next_hwnd;
+    g_next_hwnd += 4;
+    w->cls = ci->second.name;
+    w->title = title;
+    w->proc = ci->second.proc;
+    w->style = style & ~WS_VISIBLE;
+    w->exstyle = exstyle;
+    w->topmost = (exstyle & WS_EX_TOPMOST) != 0;
+    if (style & WS_CHILD)
+        w->parent = parent;
+    else
+        w->owner = parent;
+    w->menu = menu;
+    w->thread = Self();
+    w->rect = rect;
+    w->order = ++g_order;
+    HWND h = w->handle;
+    Window *win = w.get();
+    g_windows[h] = std::move(w);
+    if (!(style & WS_CHILD) && !ci->second.system)
+        Emit("window", {{"class", AnsiToUtf8(win->cls)}, {"title", AnsiToUtf8(title)}, {"visible", false}});
+
+    CREATESTRUCTA cs{param, kProgramInstance, menu, parent, (int)(rect.bottom - rect.top),
+                     (int)(rect.right - rect.left), (int)rect.top, (int)rect.left, (LONG)style,
+                     title.c_str(), cls.c_str(), exstyle};
+    if (!CallProc(win, WM_NCCREATE, 0, (LPARAM)&cs) || CallProc(FindWin(h), WM_CREATE, 0, (LPARAM)&cs) == -1) {
+        if (FindWin(h))
+            DestroyWindow(h);
+        return nullptr;
+    }
+    win = FindWin(h);
+    if (!win)
+        return nullptr;
+    if (style & WS_VISIBLE)
+        ShowWindow(h, SW_SHOW);
+    return h;
+}
+
+void PostFromWorld(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (Window *w = FindWin(hwnd))
+        Post(w, msg, wParam, lParam);
+}
+
+void SendFromWorld(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, std::function<void(LRESULT)> done)
+{
+    if (Window *w = FindWin(hwnd))
+        g_queues[w->thread].sent.push_back(Sent{hwnd, msg, wParam, lParam, std::move(done)});
+}
+
+bool ModalLoop(const std::function<bool()> &stop)
+{
+    SimThread *self = Self();
+    for (;;) {
+        if (stop())
+            return true;
+        MSG msg;
+        if (TryFetch(&msg)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage((int)msg.wParam);
+                return false;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            continue;
+        }
+        BlockUntil([&stop, self] { return stop() || HasInput(self); });
+    }
+}
+
+bool DismissInnermostMessageBox()
+{
+    for (auto it = g_boxes.rbegin(); it != g_boxes.rend(); ++it) {
+        if (!(*it)->dismissed) {
+            (*it)->dismissed = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+int ScreenWidth() { return g_screen_w; }
+int ScreenHeight() { return g_screen_h; }
+void SetScreen(int width, int height)
+{
+    g_screen_w = width;
+    g_screen_h = height;
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
+{
+    YieldPoint();
+    if (auto e = Fault("RegisterClassA")) {
+        SetLastError(*e);
+        return 0;
+    }
+    if (!wc || !wc->lpszClassName || !wc->lpfnWndProc || IS_INTRESOURCE(wc->lpszClassName)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (g_classes.count(wc->lpszClassName)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    g_classes[wc->lpszClassName] = ClassInfo{wc->lpszClassName, wc->lpfnWndProc, false};
+    return g_next_atom++;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE, LPVOID lpParam)
+{
+    YieldPoint();
+    if (auto e = Fault("CreateWindowExA")) {
+        SetLastError(*e);
+        return NULL;
+    }
+    if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return NULL;
+    }
+    // Default placement for overlapped windows, as a cascading shell would give.
+    if (X == CW_USEDEFAULT) {
+        X = 22;
+        Y = 22;
+    }
+    if (nWidth == CW_USEDEFAULT) {
+        nWidth = g_screen_w * 3 / 4;
+        nHeight = g_screen_h * 3 / 4;
+    }
+    RECT rect{X, Y, X + nWidth, Y + nHeight};
+    return CreateWin(dwExStyle, lpClassName, lpWindowName ? lpWindowName : "", dwStyle, rect, hWndParent, hMenu,
+                     lpParam);
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
+    YieldPoint();
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (w->thread != Self()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (w->destroying)
+        return TRUE;
+    w->destroying = true;
+    if (w->visible) {
+        w->visible = false;
+        EmitShown(w);
+    }
+    // Owned windows go first, then the window gets WM_DESTROY before its children.
+    for (Window *o : AllWindows())
+        if (o->owner == hWnd && !(o->style & WS_CHILD))
+            DestroyWindow(o->handle);
+    std::function<void(HWND)> send_destroy = [&](HWND h) {
+        Window *x = FindWin(h);
+        if (!x)
+            return;
+        CallProc(x, WM_DESTROY, 0, 0);
+        for (Window *c : AllWindows())
+            if (c->parent == h)
+                send_destroy(c->handle);
+    };
+    send_destroy(hWnd);
+    std::function<void(HWND)> finish = [&](HWND h) {
+        for (Window *c : AllWindows())
+            if (c->parent == h)
+                finish(c->handle);
+        Window *x = FindWin(h);
+        if (!x)
+            return;
+        CallProc(x, WM_NCDESTROY, 0, 0);
+        g_timers.erase(std::remove_if(g_timers.begin(), g_timers.end(), [h](const Timer &t) { return t.hwnd == h; }),
+                       g_timers.end());
+        if (x->on_destroy)
+            x->on_destroy(*x);
+        g_windows.erase(h);
+    };
+    finish(hWnd);
+    return TRUE;
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
+    YieldPoint();
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    bool was = w->visible;
+    bool now = nCmdShow != SW_HIDE;
+    if (was != now) {
+        w->visible = now;
+        EmitShown(w);
+    }
+    return was;
+}
+
+BOOL WINAPI UpdateWindow(HWND hWnd) { return FindWin(hWnd) != nullptr; }
+BOOL WINAPI IsWindow(HWND hWnd) { return FindWin(hWnd) != nullptr; }
+BOOL WINAPI IsWindowVisible(HWND hWnd)
+{
+    Window *w = FindWin(hWnd);
+    return w && w->visible;
+}
+
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
+{
+    Window *w = FindTopLevel(lpClassName ? lpClassName : "", lpWindowName ? lpWindowName : "");
+    return w ? w->handle : NULL;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    Window *w = FindWin(hWnd);
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_SETTEXT:
+        if (w)
+            w->title = lParam ? (const char *)lParam : "";
+        return TRUE;
+    case WM_GETTEXTLENGTH:
+        return w ? (LRESULT)w->title.size() : 0;
+    case WM_GETTEXT: {
+        if (!w || wParam == 0)
+            return 0;
+        size_t n = std::min<size_t>(w->title.size(), wParam - 1);
+        memcpy((char *)lParam, w->title.data(), n);
+        ((char *)lParam)[n] = '\0';
+        return (LRESULT)n;
+    }
+    case WM_POWERBROADCAST:
+        return TRUE;  // grant: a window that does not object lets the system suspend
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    YieldPoint();
+    SimThread *self = Self();
+    for (;;) {
+        if (TryFetch(lpMsg))
+            return lpMsg->message != WM_QUIT;
+        BlockUntil([self] { return HasInput(self); });
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG *) { return FALSE; }
+
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
+{
+    YieldPoint();
+    if (lpMsg->message == WM_TIMER && lpMsg->lParam) {
+        // Only a procedure that some timer of the thread really has is called.
+        TIMERPROC proc = (TIMERPROC)lpMsg->lParam;
+        bool known = std::any_of(g_timers.begin(), g_timers.end(),
+                                 [&](const Timer &t) { return t.proc == proc && t.thread == Self(); });
+        if (!known)
+            return 0;
+        proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+        return 0;
+    }
+    Window *w = FindWin(lpMsg->hwnd);
+    if (!w || w->thread != Self()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return CallProc(w, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    YieldPoint();
+    if (auto e = Fault("PostMessageA")) {
+        SetLastError(*e);
+        return FALSE;
+    }
+    if (!hWnd) {
+        g_queues[Self()].posted.push_back(MSG{nullptr, Msg, wParam, lParam, (DWORD)Now(), {0, 0}});
+        return TRUE;
+    }
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    Post(w, Msg, wParam, lParam);
+    return TRUE;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    YieldPoint();
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (w->thread == Self())
+        return CallProc(w, Msg, wParam, lParam);
+    // Another thread's window: it handles the message when it next looks at its queue.
+    auto result = std::make_shared<std::optional<LRESULT>>();
+    g_queues[w->thread].sent.push_back(Sent{hWnd, Msg, wParam, lParam, [result](LRESULT r) { *result = r; }});
+    BlockUntil([result] { return result->has_value(); });
+    return **result;
+}
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    Queue &q = g_queues[Self()];
+    q.quit = true;
+    q.quit_code = nExitCode;
+}
+
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
+{
+    YieldPoint();
+    if (auto e = Fault("SetTimer")) {
+        SetLastError(*e);
+        return 0;
+    }
+    Window *w = FindWin(hWnd);
+    if (!hWnd || !w || w->thread != Self()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    uElapse = std::max<UINT>(uElapse, 10);  // USER_TIMER_MINIMUM
+    auto it = std::find_if(g_timers.begin(), g_timers.end(),
+                           [&](const Timer &t) { return t.hwnd == hWnd && t.id == nIDEvent; });
+    // Setting an existing timer again replaces it, and a pending tick with it.
+    Timer t{hWnd, nIDEvent, uElapse, lpTimerFunc, Now() + uElapse, Self()};
+    if (it != g_timers.end())
+        *it = t;
+    else
+        g_timers.push_back(t);
+    Emit("timer", {{"id", nIDEvent}, {"period", uElapse}, {"set", true}});
+    return nIDEvent;
+}
+
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
+{
+    YieldPoint();
+    auto it = std::find_if(g_timers.begin(), g_timers.end(),
+                           [&](const Timer &t) { return t.hwnd == hWnd && t.id == uIDEvent; });
+    if (it == g_timers.end()) {
+        SetLastError(ERROR_INVALID_TIMER);
+        return FALSE;
+    }
+    // A tick not yet retrieved goes with the timer.
+    g_timers.erase(it);
+    Emit("timer", {{"id", uIDEvent}, {"set", false}});
+    return TRUE;
+}
+
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
+{
+    if (!hInstance)
+        return (HICON)(uintptr_t)(0x20000 + (uintptr_t)lpIconName);  // a system icon
+    if (hInstance != kProgramInstance) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return NULL;
+    }
+    const Resource *r = IS_INTRESOURCE(lpIconName)
+                            ? FindResourceById(kRtGroupIcon, (uint32_t)(uintptr_t)lpIconName)
+                            : FindResourceByName(kRtGroupIcon, ResourceName(lpIconName));
+    if (!r) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return NULL;
+    }
+    return (HICON)r;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName)
+{
+    return hInstance ? NULL : (HCURSOR)(uintptr_t)(0x30000 + (uintptr_t)lpCursorName);
+}
+
+HGDIOBJ WINAPI GetStockObject(int i) { return (HGDIOBJ)(uintptr_t)(0x40000 + i); }
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) { return lpModuleName ? NULL : kProgramInstance; }
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    YieldPoint();
+    if (auto e = Fault("MessageBoxA")) {
+        SetLastError(*e);
+        return 0;
+    }
+    std::string text = lpText ? lpText : "";
+    Box box{lpCaption ? lpCaption : "Error", (int)g_boxes.size() + 1};
+    Window *owner = FindWin(hWnd);
+    Json owner_json = owner ? Json(AnsiToUtf8(owner->title)) : Json(nullptr);
+    g_boxes.push_back(&box);
+    Emit("messagebox", {{"owner", owner_json}, {"caption", AnsiToUtf8(box.caption)}, {"text", AnsiToUtf8(text)},
+                        {"bytes", Hex(text)}, {"flags", uType}, {"depth", box.depth}});
+    // The box's own modal loop: the thread's timers and notices keep being handled inside it.
+    ModalLoop([&box] { return box.dismissed; });
+    g_boxes.erase(std::find(g_boxes.begin(), g_boxes.end(), &box));
+    Emit("messagebox-closed", {{"caption", AnsiToUtf8(box.caption)}, {"depth", box.depth}});
+    return IDOK;
+}
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
+{
+    Window *w = FindWin(hWnd);
+    if (!w || !lpRect) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    *lpRect = w->rect;
+    return TRUE;
+}
+
+int WINAPI GetSystemMetrics(int nIndex)
+{
+    switch (nIndex) {
+    case SM_CXSCREEN:
+        return g_screen_w;
+    case SM_CYSCREEN:
+        return g_screen_h;
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
+{
+    YieldPoint();
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    LONG width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
+    if (!(uFlags & SWP_NOSIZE)) {
+        width = cx;
+        height = cy;
+    }
+    if (!(uFlags & SWP_NOMOVE)) {
+        w->rect.left = X;
+        w->rect.top = Y;
+    }
+    w->rect.right = w->rect.left + width;
+    w->rect.bottom = w->rect.top + height;
+    if (!(uFlags & SWP_NOZORDER)) {
+        if (hWndInsertAfter == HWND_TOPMOST)
+            w->topmost = true;
+        else if (hWndInsertAfter == HWND_NOTOPMOST)
+            w->topmost = false;
+    }
+    if ((uFlags & SWP_SHOWWINDOW) && !w->visible) {
+        w->visible = true;
+        EmitShown(w);
+    }
+    if (w->on_pos)
+        w->on_pos(*w);
+    return TRUE;
+}
+
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
+{
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)lpString);
+}
+
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
+{
+    if (!FindWin(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return (int)SendMessageA(hWnd, WM_GETTEXT, (WPARAM)nMaxCount, (LPARAM)lpString);
+}
+
+int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist)
+{
+    // wsprintf writes at most 1024 characters and the NUL.
+    int n = vsnprintf(lpOut, 1025, lpFmt, arglist);
+    return std::min(n, 1024);
+}
+
+int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
+{
+    va_list ap;
+    va_start(ap, lpFmt);
+    int n = wvsprintfA(lpOut, lpFmt, ap);
+    va_end(ap);
+    return n;
+}
+
+}  // extern "C"
