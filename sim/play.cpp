@@ -5,6 +5,7 @@
 
 #include "driver_double.h"
 #include "registry.h"
+#include "sound.h"
 #include "user32.h"
 
 namespace sim {
@@ -77,7 +78,7 @@ std::string UnsupportedKeys(const Scenario &s)
     std::string out;
     auto refuse = [&out](const std::string &key) { out += (out.empty() ? "" : ", ") + key; };
     for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
-                            "system.dialup", "system.sound", "driver.line", "driver.mic"})
+                            "system.dialup"})
         if (s.keys_used.count(key))
             refuse(key);
     for (const Event &e : s.events) {
@@ -110,6 +111,14 @@ void Play(const Scenario &s, const PlayOptions &options)
         if (s.locale)
             RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *s.locale);
     }
+
+    // The sound card, and what the far end and the microphone say. A WAV file that cannot be read is
+    // the scenario's fault: refused before anything runs.
+    SoundConfigure(s.sound_output, s.sound_input, s.sound_format);
+    Signal line = s.line, mic = s.mic;
+    LoadSignal(line, s.file, "driver.line");
+    LoadSignal(mic, s.file, "driver.mic");
+    SpeakerConfigure(line, mic, options.wav_speaker, options.wav_line);
 
     // The driver: devices present from their time on (from the start: before the program runs).
     DriverSetStopHangs(s.stop_hangs);

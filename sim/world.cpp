@@ -45,6 +45,7 @@ uint64_t g_seq = 0;
 std::map<std::pair<Ms, uint64_t>, std::function<void()>> g_events;
 std::vector<std::function<Ms()>> g_sources;
 std::vector<std::function<void()>> g_polls;
+std::vector<std::function<void()>> g_finishers;
 
 std::function<void(const std::string &)> g_sink;
 std::set<std::string> g_detail;
@@ -215,8 +216,14 @@ int RunMain(const std::function<int()> &body)
     return code;
 }
 
+void AtFinish(std::function<void()> fn) { g_finishers.push_back(std::move(fn)); }
+
 void Finish(const char *reason)
 {
+    auto finishers = std::move(g_finishers);
+    g_finishers.clear();
+    for (auto &fn : finishers)
+        fn();
     Emit("end", {{"reason", reason}});
     fflush(stdout);
     fflush(stderr);
