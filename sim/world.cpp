@@ -43,9 +43,22 @@ Ms g_now = 0;
 Ms g_end = kNever;
 uint64_t g_seq = 0;
 std::map<std::pair<Ms, uint64_t>, std::function<void()>> g_events;
-std::vector<std::function<Ms()>> g_sources;
-std::vector<std::function<void()>> g_polls;
-std::vector<std::function<void()>> g_finishers;
+// Filled by the areas' static initialisers, so constructed on first use.
+std::vector<std::function<Ms()>> &Sources()
+{
+    static std::vector<std::function<Ms()>> sources;
+    return sources;
+}
+std::vector<std::function<void()>> &Polls()
+{
+    static std::vector<std::function<void()>> polls;
+    return polls;
+}
+std::vector<std::function<void()>> &Finishers()
+{
+    static std::vector<std::function<void()>> finishers;
+    return finishers;
+}
 
 std::function<void(const std::string &)> g_sink;
 std::set<std::string> g_detail;
@@ -90,7 +103,7 @@ void Advance()
     Ms next = kNever;
     if (!g_events.empty())
         next = g_events.begin()->first.first;
-    for (auto &source : g_sources)
+    for (auto &source : Sources())
         next = std::min(next, source());
     for (auto &t : g_threads)
         if (t->state == SimThread::Blocked)
@@ -114,7 +127,7 @@ void Reschedule()
 {
     SimThread *self = t_self;
     for (;;) {
-        for (auto &poll : g_polls)
+        for (auto &poll : Polls())
             poll();
         SimThread *next = PickRunnable();
         if (next) {
@@ -156,8 +169,8 @@ void At(Ms when, std::function<void()> fn)
     g_events.emplace(std::make_pair(std::max(when, g_now), g_seq++), std::move(fn));
 }
 
-void AddTimeSource(std::function<Ms()> next_due_after_now) { g_sources.push_back(std::move(next_due_after_now)); }
-void AddPoll(std::function<void()> poll) { g_polls.push_back(std::move(poll)); }
+void AddTimeSource(std::function<Ms()> next_due_after_now) { Sources().push_back(std::move(next_due_after_now)); }
+void AddPoll(std::function<void()> poll) { Polls().push_back(std::move(poll)); }
 void SetEndTime(Ms when) { g_end = when; }
 
 SimThread *Self() { return t_self; }
@@ -216,12 +229,12 @@ int RunMain(const std::function<int()> &body)
     return code;
 }
 
-void AtFinish(std::function<void()> fn) { g_finishers.push_back(std::move(fn)); }
+void AtFinish(std::function<void()> fn) { Finishers().push_back(std::move(fn)); }
 
 void Finish(const char *reason)
 {
-    auto finishers = std::move(g_finishers);
-    g_finishers.clear();
+    auto finishers = std::move(Finishers());
+    Finishers().clear();
     for (auto &fn : finishers)
         fn();
     Emit("end", {{"reason", reason}});

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
+# threading tests under ThreadSanitizer, and both Windows builds with a check of what they import.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+jobs=$(nproc)
+passed=0 failed=0
+for preset in host host-asan host-tsan; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  log=$(mktemp)
+  status=0
+  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$log" || status=$?
+  total=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -n 1)
+  rm -f "$log"
+  [ -n "$total" ] || { echo "test.sh: $preset ran no test" >&2; exit 1; }
+  set -- $total
+  failed=$((failed + $1)) passed=$((passed + $2 - $1))
+  [ "$status" -eq 0 ] || { echo "$passed passed, $failed failed"; exit 1; }
+done
+for preset in win32 win64; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+done
+scripts/check_pe.sh build/win32/bin/vudizeri.exe i386
+scripts/check_pe.sh build/win64/bin/vudizeri.exe x86-64
+echo "$passed passed, $failed failed"

@@ -1,0 +1,258 @@
+// The device link and the host window, played as scenarios against the real program.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+using support::Json;
+using support::Play;
+using Trace = support::Run;
+
+namespace {
+
+// The trace's events of the given kinds, as "t ev key=value..." lines, for comparing with a table.
+std::vector<std::string> Timeline(const Trace &run, const std::vector<std::string> &kinds)
+{
+    std::vector<std::string> out;
+    for (auto &e : run.events) {
+        bool wanted = false;
+        for (const std::string &k : kinds)
+            wanted = wanted || e["ev"] == k;
+        if (!wanted)
+            continue;
+        std::string line = std::to_string(e["t"].get<long long>()) + " " + e["ev"].get<std::string>();
+        for (auto &item : e.items())
+            if (item.key() != "t" && item.key() != "ev")
+                line += " " + item.key() + "=" + (item.value().is_string() ? item.value().get<std::string>()
+                                                                            : item.value().dump());
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::string Lines(const std::vector<std::string> &lines)
+{
+    std::string s;
+    for (auto &l : lines)
+        s += "  " + l + "\n";
+    return s;
+}
+
+// Compares the events of the given kinds with the expected table, printing both when they differ.
+void ExpectTimeline(const Trace &run, const std::vector<std::string> &kinds, const std::vector<std::string> &expected)
+{
+    std::vector<std::string> actual = Timeline(run, kinds);
+    EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
+}
+
+}  // namespace
+
+TEST(DeviceLink, BothDevicesPresentStartsThreadAndPollWithoutRetry)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+trace: [ioctl]
+events: [{at: 3.5, close: true}]
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"window", "device", "thread", "timer", "ioctl", "exit"},
+                    {"0 window class=Tarvo VudIzeri title=Tarvo VudIzeri visible=false",
+                     "0 device name=\\\\.\\VVOICE ok=true", "0 thread event=start",
+                     "0 device name=\\\\.\\VXMCOM ok=true", "0 timer id=1 period=1000 set=true",
+                     "1000 ioctl code=2155882500 ok=true", "2000 ioctl code=2155882500 ok=true",
+                     "3000 ioctl code=2155882500 ok=true", "3500 timer id=1 set=false", "3500 thread event=end",
+                     "3500 exit code=0"});
+}
+
+TEST(DeviceLink, NeitherDeviceRetriesOnlyTheVoiceDeviceEveryMinute)
+{
+    Trace run = Play(R"(
+driver: {}
+events: [{at: 200, close: true}]
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    // Closing waits for no thread: the process ends in the same millisecond.
+    ExpectTimeline(run, {"device", "thread", "timer", "exit"},
+                    {"0 device name=\\\\.\\VVOICE ok=false", "0 timer id=2 period=60000 set=true",
+                     "60000 device name=\\\\.\\VVOICE ok=false", "120000 device name=\\\\.\\VVOICE ok=false",
+                     "180000 device name=\\\\.\\VVOICE ok=false", "200000 exit code=0"});
+}
+
+TEST(DeviceLink, ControlDeviceAppearingLaterStartsPollButNoSecondThread)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 90}
+events: [{at: 130, close: true}]
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"device", "thread", "timer"},
+                    {"0 device name=\\\\.\\VVOICE ok=true", "0 thread event=start",
+                     "0 device name=\\\\.\\VXMCOM ok=false", "0 timer id=2 period=60000 set=true",
+                     "60000 device name=\\\\.\\VXMCOM ok=false", "120000 device name=\\\\.\\VXMCOM ok=true",
+                     "120000 timer id=1 period=1000 set=true", "120000 timer id=2 set=false",
+                     "130000 timer id=1 set=false", "130000 thread event=end"});
+}
+
+TEST(DeviceLink, VoiceDeviceAppearingLaterStartsThreadAndPollInTheSameTick)
+{
+    Trace run = Play(R"(
+driver: {voice: 30, control: 0}
+events: [{at: 61, close: true}]
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"device", "thread", "timer"},
+                    {"0 device name=\\\\.\\VVOICE ok=false", "0 timer id=2 period=60000 set=true",
+                     "60000 device name=\\\\.\\VVOICE ok=true", "60000 thread event=start",
+                     "60000 device name=\\\\.\\VXMCOM ok=true", "60000 timer id=1 period=1000 set=true",
+                     "60000 timer id=2 set=false", "61000 timer id=1 set=false", "61000 thread event=end"});
+}
+
+TEST(DeviceLink, ShutDownTerminatesAThreadWhoseReadNeverCompletes)
+{
+    Trace hang = Play(R"(
+driver: {voice: 0, control: 0, stop: hang}
+events: [{at: 5, close: true}]
+)");
+    ASSERT_EQ(hang.status, 0) << hang.Dump();
+    ExpectTimeline(hang, {"thread", "exit"},
+                    {"0 thread event=start", "7000 thread event=terminated", "7000 exit code=0"});
+
+    Trace complete = Play(R"(
+driver: {voice: 0, control: 0, stop: complete}
+events: [{at: 5, close: true}]
+)");
+    ASSERT_EQ(complete.status, 0) << complete.Dump();
+    ExpectTimeline(complete, {"thread", "exit"},
+                    {"0 thread event=start", "5000 thread event=end", "5000 exit code=0"});
+}
+
+TEST(DeviceLink, DevicesAreOpenedExclusivelyAndClosedAtShutDown)
+{
+    // A second program could open the devices only after this one has closed them: the double
+    // refuses a second open while a handle is open, so a device that opens at the next start proves
+    // it was closed. Here: the control device vanishes and comes back; the poll's reads fail meanwhile.
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+trace: [ioctl]
+events:
+  - {at: 1.5, devices: {control: absent}}
+  - {at: 2.5, devices: {control: present}}
+  - {at: 3.2, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"ioctl"},
+                    {"1000 ioctl code=2155882500 ok=true", "2000 ioctl code=2155882500 ok=false",
+                     "3000 ioctl code=2155882500 ok=true"});
+}
+
+TEST(HostWindow, CloseEndsTheProcessWithExitCodeZero)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events: [{at: 1, close: true}]
+end: 100
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    Json exit = run.Find("exit");
+    ASSERT_FALSE(exit.is_null()) << run.Dump();
+    EXPECT_EQ(exit["code"], 0);
+    EXPECT_EQ(exit["t"], 1000);
+    EXPECT_EQ(run.events.back()["ev"], "end");
+    EXPECT_EQ(run.events.back()["reason"], "exit");
+}
+
+TEST(HostWindow, IsNeverShownWhateverTheShowCommand)
+{
+    for (const char *show : {"normal", "maximized", "minimized", "show", "default"}) {
+        Trace run = Play(std::string("system: {show: ") + show + "}\ndriver: {voice: 0, control: 0}\n"
+                       "events: [{at: 2, close: true}]\n");
+        ASSERT_EQ(run.status, 0) << run.Dump();
+        EXPECT_EQ(run.Of("window").size(), 1u) << show;
+        EXPECT_EQ(run.Find("window")["visible"], false) << show;
+        EXPECT_TRUE(run.Of("shown").empty()) << "shown with " << show << ":\n" << run.Dump();
+    }
+}
+
+TEST(HostWindow, NoWindowClassOrNoWindowEndsWithZeroAndDoesNothing)
+{
+    for (const char *call : {"RegisterClassA", "CreateWindowExA"}) {
+        Trace run = Play(std::string("driver: {voice: 0, control: 0}\nfaults: [{call: ") + call + ", error: 8}]\n");
+        ASSERT_EQ(run.status, 0) << run.Dump();
+        EXPECT_EQ(run.Find("exit")["code"], 0) << call;
+        EXPECT_EQ(run.Find("exit")["t"], 0) << call;
+        EXPECT_TRUE(run.Of("device").empty()) << call << "\n" << run.Dump();
+    }
+}
+
+TEST(WatchThread, FailedReadShowsTheSystemTextAndShutDownDoesNotWait)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 1, voice_error: 31}
+  - {at: 4, dismiss: true}
+  - {at: 6, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    Json box = run.Find("messagebox");
+    ASSERT_FALSE(box.is_null()) << run.Dump();
+    EXPECT_EQ(box["t"], 1000);
+    EXPECT_EQ(box["caption"], "GetLastError");
+    EXPECT_EQ(box["text"], "A device attached to the system is not functioning.\r\n");
+    EXPECT_EQ(box["flags"], 0x40);  // MB_ICONINFORMATION alone
+    EXPECT_EQ(box["owner"], nullptr);
+    ExpectTimeline(run, {"messagebox-closed", "thread", "exit"},
+                    {"0 thread event=start", "4000 messagebox-closed caption=GetLastError depth=1",
+                     "4000 thread event=end", "6000 exit code=0"});
+}
+
+TEST(WatchThread, OnlyStatusFourEndsTheThread)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 1, voice_status: 0}
+  - {at: 2, voice_status: 2}
+  - {at: 3, voice_status: 3}
+  - {at: 4, speaker: {pD: 0, rD: 0}}
+  - {at: 5, voice_status: 4}
+  - {at: 8, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"thread", "exit"}, {"0 thread event=start", "5000 thread event=end", "8000 exit code=0"});
+}
+
+TEST(DeviceLink, FailedThreadStartLeavesTheRestRunning)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+faults: [{call: CreateThread, error: 8}]
+trace: [ioctl]
+events: [{at: 1.5, close: true}]
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    EXPECT_TRUE(run.Of("thread").empty()) << run.Dump();
+    ExpectTimeline(run, {"device", "ioctl", "exit"},
+                    {"0 device name=\\\\.\\VVOICE ok=true", "0 device name=\\\\.\\VXMCOM ok=true",
+                     "1000 ioctl code=2155882500 ok=true", "1500 exit code=0"});
+}
+
+TEST(DeviceLink, FailedAllocationOpensDevicesButNothingReadsIntoMissingAreas)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+faults: [{call: VirtualAlloc, error: 8}]
+trace: [ioctl]
+events:
+  - {at: 2, dismiss: true}
+  - {at: 3.5, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    EXPECT_EQ(run.Of("device").size(), 2u) << run.Dump();
+    // The poll has no record to read into; the watch thread's read into no block fails at once.
+    EXPECT_TRUE(run.Of("ioctl").empty()) << run.Dump();
+    Json box = run.Find("messagebox");
+    ASSERT_FALSE(box.is_null()) << run.Dump();
+    EXPECT_EQ(box["t"], 0);
+    EXPECT_EQ(box["text"], "Invalid access to memory location.\r\n");
+    EXPECT_EQ(run.Find("exit")["t"], 3500);
+}

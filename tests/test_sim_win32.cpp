@@ -1,0 +1,247 @@
+// The Win32 semantics of the world that the program relies on: message order, timers, waits,
+// pending reads. Each case runs in a world of its own.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver_double.h"
+#include "support.h"
+#include "user32.h"
+#include "world.h"
+
+namespace {
+
+std::vector<std::string> g_log;  // what the test window saw, in order
+
+LRESULT CALLBACK LogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_USER)
+        g_log.push_back("user" + std::to_string(wParam));
+    if (msg == WM_TIMER)
+        g_log.push_back("wm_timer" + std::to_string(wParam) + "@" + std::to_string(sim::Now()));
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void CALLBACK LogTimer(HWND, UINT, UINT_PTR id, DWORD time)
+{
+    g_log.push_back("timer" + std::to_string(id) + "@" + std::to_string(time));
+}
+
+HWND MakeWindow()
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = LogProc;
+    wc.lpszClassName = "test";
+    EXPECT_NE(RegisterClassA(&wc), 0);
+    HWND hwnd = CreateWindowExA(0, "test", "test", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    EXPECT_NE(hwnd, nullptr);
+    return hwnd;
+}
+
+// Runs the message loop until `until` virtual milliseconds, then returns.
+void LoopUntil(HWND hwnd, sim::Ms until)
+{
+    sim::At(until, [hwnd] { sim::PostFromWorld(hwnd, WM_USER + 1, 0, 0); });
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0)) {
+        if (msg.message == WM_USER + 1)
+            return;
+        DispatchMessageA(&msg);
+    }
+}
+
+void InWorld(const std::function<void()> &body)
+{
+    EXPECT_TRUE(support::InChild([&] {
+        sim::SetEndTime(3600 * 1000);
+        sim::RunMain([&] {
+            body();
+            return 0;
+        });
+    }));
+}
+
+}  // namespace
+
+TEST(SimUser32, PostedMessagesGoBeforeAnExpiredTimer)
+{
+    InWorld([] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 7, 100, LogTimer);
+        sim::At(100, [hwnd] {
+            sim::PostFromWorld(hwnd, WM_USER, 1, 0);
+            sim::PostFromWorld(hwnd, WM_USER, 2, 0);
+        });
+        LoopUntil(hwnd, 150);
+        EXPECT_EQ(g_log, (std::vector<std::string>{"user1", "user2", "timer7@100"}));
+    });
+}
+
+TEST(SimUser32, TimerTicksCoalesceAndKeepTheirPhase)
+{
+    InWorld([] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 1, 1000, LogTimer);
+        // The thread is busy (asleep) for 3.5 periods: one tick waits, the missed ones are not made up,
+        // and the next one comes at the timer's own phase.
+        Sleep(3500);
+        LoopUntil(hwnd, 5500);
+        EXPECT_EQ(g_log, (std::vector<std::string>{"timer1@3500", "timer1@4000", "timer1@5000"}));
+    });
+}
+
+TEST(SimUser32, KillTimerDropsAPendingTickAndSetTimerAgainRestartsIt)
+{
+    InWorld([] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 1, 1000, LogTimer);
+        SetTimer(hwnd, 2, 1000, LogTimer);
+        Sleep(1500);  // both ticks are due now
+        EXPECT_TRUE(KillTimer(hwnd, 1));
+        EXPECT_FALSE(KillTimer(hwnd, 1));
+        SetTimer(hwnd, 2, 1000, LogTimer);  // replaced: its due tick goes, the next is 1000 ms on
+        LoopUntil(hwnd, 2600);
+        EXPECT_EQ(g_log, (std::vector<std::string>{"timer2@2500"}));
+    });
+}
+
+TEST(SimUser32, TimerWithoutProcedureArrivesAsWmTimer)
+{
+    InWorld([] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 3, 250, NULL);
+        LoopUntil(hwnd, 600);
+        EXPECT_EQ(g_log, (std::vector<std::string>{"wm_timer3@250", "wm_timer3@500"}));
+    });
+}
+
+TEST(SimUser32, DestroyWindowSendsDestroyAndKillsItsTimers)
+{
+    InWorld([] {
+        static std::vector<UINT> seen;
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+            seen.push_back(m);
+            return DefWindowProcA(h, m, w, l);
+        };
+        wc.lpszClassName = "destroyed";
+        RegisterClassA(&wc);
+        HWND hwnd = CreateWindowExA(0, "destroyed", "", 0, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+        SetTimer(hwnd, 1, 100, LogTimer);
+        seen.clear();
+        EXPECT_TRUE(DestroyWindow(hwnd));
+        EXPECT_EQ(seen, (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+        EXPECT_FALSE(IsWindow(hwnd));
+        EXPECT_FALSE(DestroyWindow(hwnd));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+        EXPECT_FALSE(KillTimer(hwnd, 1));
+    });
+}
+
+TEST(SimUser32, MessageBoxKeepsTimersFiringUntilDismissed)
+{
+    InWorld([] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 1, 1000, LogTimer);
+        sim::At(2500, [] { sim::DismissInnermostMessageBox(); });
+        EXPECT_EQ(MessageBoxA(NULL, "text", "caption", MB_OK), IDOK);
+        EXPECT_EQ(sim::Now(), 2500);
+        EXPECT_EQ(g_log, (std::vector<std::string>{"timer1@1000", "timer1@2000"}));
+    });
+}
+
+TEST(SimKernel32, WaitForThreadTimesOutOnTheVirtualClock)
+{
+    InWorld([] {
+        HANDLE t = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+            Sleep(5000);
+            return 42;
+        }, NULL, 0, NULL);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(WaitForSingleObject(t, 2000), WAIT_TIMEOUT);
+        EXPECT_EQ(sim::Now(), 2000);
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(t, &code));
+        EXPECT_EQ(code, STILL_ACTIVE);
+        EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+        EXPECT_EQ(sim::Now(), 5000);
+        EXPECT_TRUE(GetExitCodeThread(t, &code));
+        EXPECT_EQ(code, 42u);
+        EXPECT_TRUE(CloseHandle(t));
+        EXPECT_FALSE(CloseHandle(t));
+    });
+}
+
+TEST(SimKernel32, TerminatedThreadNeverRunsAgain)
+{
+    InWorld([] {
+        static int after = 0;
+        HANDLE t = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+            Sleep(1000);
+            after = 1;
+            return 0;
+        }, NULL, 0, NULL);
+        Sleep(10);
+        EXPECT_TRUE(TerminateThread(t, 9));
+        EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);
+        Sleep(5000);
+        EXPECT_EQ(after, 0);
+        DWORD code = 0;
+        GetExitCodeThread(t, &code);
+        EXPECT_EQ(code, 9u);
+    });
+}
+
+TEST(SimDriver, VoiceReadStaysPendingUntilTheDriverSpeaks)
+{
+    InWorld([] {
+        sim::DriverSetPresent(true, true);
+        HANDLE voice = CreateFileA("\\\\.\\VVOICE", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(voice, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(CreateFileA("\\\\.\\VVOICE", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+        static uint8_t block[33460];
+        sim::At(1234, [] { sim::DriverRequest(0xC, 4); });
+        DWORD n = 0;
+        EXPECT_TRUE(ReadFile(voice, block, sizeof(block), &n, NULL));
+        EXPECT_EQ(sim::Now(), 1234);
+        int32_t pD, rD, status;
+        memcpy(&pD, block + 0x8008, 4);
+        memcpy(&rD, block + 0x800C, 4);
+        memcpy(&status, block + 0x8018, 4);
+        EXPECT_EQ(pD, 0xC);
+        EXPECT_EQ(rD, 4);
+        EXPECT_EQ(status, 1);
+        // A word said while no read is pending is said at the next read.
+        sim::DriverFailRead(31);
+        EXPECT_FALSE(ReadFile(voice, block, sizeof(block), &n, NULL));
+        EXPECT_EQ(GetLastError(), 31u);
+        EXPECT_EQ(sim::Now(), 1234);
+        // A buffer too short for the driver's fields is refused at once.
+        EXPECT_FALSE(ReadFile(voice, block, 100, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+        EXPECT_TRUE(CloseHandle(voice));
+    });
+}
+
+TEST(SimDriver, ControlDeviceChecksBufferLengths)
+{
+    InWorld([] {
+        sim::DriverSetPresent(false, true);
+        sim::DriverSetStatus(0x60, std::string("555"), 90);
+        HANDLE control = CreateFileA("\\\\.\\VXMCOM", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(control, INVALID_HANDLE_VALUE);
+        uint8_t record[112] = {};
+        DWORD n = 0;
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802804, NULL, 0, record, 111, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_TRUE(DeviceIoControl(control, 0x80802804, NULL, 0, record, 112, &n, NULL));
+        EXPECT_EQ(n, 112u);
+        EXPECT_STREQ((const char *)record, "555");
+        EXPECT_EQ(record[104], 0x60);
+        EXPECT_EQ(record[100], 90);
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802800, NULL, 0, record, 112, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+    });
+}

@@ -1,0 +1,84 @@
+// The user's language, from whatever bytes the registry holds for "Locale".
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "app/user_language.h"
+#include "registry.h"
+#include "support.h"
+#include "world.h"
+
+namespace {
+
+// Reads the language in a fresh world whose registry holds `value` (nullopt: no value) under the key
+// (or no key at all).
+DWORD LanguageFor(bool key, std::optional<std::string> value)
+{
+    DWORD result = 0xDEAD;
+    int fd[2];
+    EXPECT_EQ(pipe(fd), 0);
+    bool ok = support::InChild([&] {
+        if (key)
+            sim::RegistryCreateKey("Control Panel\\International");
+        if (value)
+            sim::RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *value);
+        sim::RunMain([] {
+            ReadUserLanguage();
+            return 0;
+        });
+        EXPECT_EQ(write(fd[1], &UserLanguage, sizeof(UserLanguage)), (ssize_t)sizeof(UserLanguage));
+    });
+    EXPECT_TRUE(ok);
+    close(fd[1]);
+    EXPECT_EQ(read(fd[0], &result, sizeof(result)), (ssize_t)sizeof(result));
+    close(fd[0]);
+    return result;
+}
+
+std::string Sz(const std::string &text) { return text + std::string(1, '\0'); }
+
+}  // namespace
+
+TEST(UserLanguage, LastTwoHexDigitsOfTheLocaleDecide)
+{
+    EXPECT_EQ(LanguageFor(true, Sz("00000409")), 9u);
+    EXPECT_EQ(LanguageFor(true, Sz("00000411")), 17u);
+    EXPECT_EQ(LanguageFor(true, Sz("00000412")), 18u);
+    EXPECT_EQ(LanguageFor(true, Sz("0000040C")), 12u);
+    EXPECT_EQ(LanguageFor(true, Sz("0000040c")), 12u);
+    EXPECT_EQ(LanguageFor(true, Sz("411")), 17u);
+    EXPECT_EQ(LanguageFor(true, Sz("00000804")), 4u);
+    EXPECT_EQ(LanguageFor(true, Sz("00000812")), 18u);
+    EXPECT_EQ(LanguageFor(true, Sz("  0x411")), 17u);
+}
+
+TEST(UserLanguage, UnreadableLocaleMeansEnglish)
+{
+    EXPECT_EQ(LanguageFor(false, std::nullopt), 9u);
+    EXPECT_EQ(LanguageFor(true, std::nullopt), 9u);
+    // 21 bytes do not fit the 20-byte buffer: the read fails.
+    EXPECT_EQ(LanguageFor(true, Sz("00000000000000000411")), 9u);
+}
+
+TEST(UserLanguage, UnparsableLocaleMeansZero)
+{
+    EXPECT_EQ(LanguageFor(true, Sz("")), 0u);
+    EXPECT_EQ(LanguageFor(true, std::string()), 0u);
+    EXPECT_EQ(LanguageFor(true, Sz("Korean")), 0u);
+    // Parsing stops at the first character that is not a hexadecimal digit: "E" is one.
+    EXPECT_EQ(LanguageFor(true, Sz("English")), 14u);
+    EXPECT_EQ(LanguageFor(true, Sz("-")), 0u);
+}
+
+TEST(UserLanguage, ValueWithoutTerminatorIsReadWithinItsTwentyBytes)
+{
+    // Exactly 20 bytes and no NUL: parsed from those bytes alone.
+    EXPECT_EQ(LanguageFor(true, std::string("00000000000000000411")), 17u);
+    // 19 digits and no NUL, followed in the buffer by nothing the program may read.
+    EXPECT_EQ(LanguageFor(true, std::string("0000000000000000412")), 18u);
+    // Too large for 32 bits: the conversion saturates, as on the 32-bit program.
+    EXPECT_EQ(LanguageFor(true, Sz("123456789ABC")), 0xFFu);
+}
