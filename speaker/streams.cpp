@@ -15,6 +15,7 @@
 
 static CRITICAL_SECTION PlayGuard;  // one playback operation at a time, from either thread
 static CRITICAL_SECTION RecGuard;   // one record operation at a time; re-entered by OnRecordData
+static LONG PlayOutstanding;        // playback buffers queued whose notice has not been handled yet
 
 void InitStreamGuards(void)
 {
@@ -98,6 +99,7 @@ static int OpenPlayback(SpkLockMem *block, HWND hwnd)
             return 0;
         }
     }
+    PlayOutstanding = PLAY_QUEUED;
     block->PlayState = STREAM_RUNNING;
     waveOutRestart(block->hWaveOut);
     return 1;
@@ -122,6 +124,7 @@ void StopPlayback(void)
     EnterCriticalSection(&PlayGuard);
     // The state goes to 0 first: the notices that the reset produces are then not counted.
     block->PlayState = STREAM_CLOSED;
+    PlayOutstanding = 0;
     if (block->hWaveOut) {
         waveOutReset(block->hWaveOut);
         UnpreparePlayHeaders(block, PLAY_BUFFERS);
@@ -207,12 +210,15 @@ void StopRecord(void)
 
 // Notices are posted, so they can still be waiting after the stream that produced them has been
 // stopped and started again; the device handle may even be the same. Only a notice from the open
-// device, naming the oldest queued buffer, once the device has really finished it, moves the ring on.
+// device, naming the oldest buffer still owed a notice, once the device has really finished it, moves
+// the ring on. The device hands buffers back in the order they were queued, and the queued ones are
+// the run that ends at PlayIndex.
 static int IsPlaybackCompletion(SpkLockMem *block, HWAVEOUT device, LPWAVEHDR header)
 {
-    if (block->PlayState == STREAM_CLOSED || !block->hWaveOut || device != block->hWaveOut)
+    if (block->PlayState == STREAM_CLOSED || !block->hWaveOut || device != block->hWaveOut ||
+        PlayOutstanding <= 0)
         return 0;
-    int oldest = (block->PlayIndex + PLAY_BUFFERS - (PLAY_QUEUED - 1)) % PLAY_BUFFERS;
+    int oldest = (block->PlayIndex + PLAY_BUFFERS - (PlayOutstanding - 1)) % PLAY_BUFFERS;
     return header == &block->PlayHdr[oldest] && (header->dwFlags & WHDR_DONE);
 }
 
@@ -231,12 +237,17 @@ void OnPlaybackDone(HWAVEOUT device, LPWAVEHDR header)
         return;
     EnterCriticalSection(&PlayGuard);
     if (IsPlaybackCompletion(block, device, header)) {
-        // The buffer queued is the fourth after the one that finished; a refused write leaves
-        // one buffer fewer in the queue.
-        block->PlayIndex++;
-        if (block->PlayIndex >= PLAY_BUFFERS)
-            block->PlayIndex = 0;
-        waveOutWrite(block->hWaveOut, &block->PlayHdr[block->PlayIndex], sizeof(WAVEHDR));
+        // The buffer queued is the fourth after the one that finished. A refused write leaves one
+        // buffer fewer in the queue, and PlayIndex on the last buffer really queued: the refused
+        // one, which the driver has filled, is the one tried at the next notice.
+        PlayOutstanding--;
+        LONG next = block->PlayIndex + 1;
+        if (next >= PLAY_BUFFERS)
+            next = 0;
+        if (waveOutWrite(block->hWaveOut, &block->PlayHdr[next], sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
+            block->PlayIndex = next;
+            PlayOutstanding++;
+        }
     }
     LeaveCriticalSection(&PlayGuard);
 }
