@@ -88,7 +88,7 @@ inline SpkLockMem *NewBlock()
     return pSpkLockMem;
 }
 
-// Runs the window's message loop for `ms` of virtual time.
+// Runs the window's message loop for `ms` of virtual time (10 ms at least, as window timers go).
 inline void Pump(HWND hwnd, sim::Ms ms)
 {
     const UINT_PTR kPumpTimer = 0x5EED;
