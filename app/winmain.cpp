@@ -2,7 +2,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "app/chores.h"
 #include "app/host_window.h"
+#include "app/power.h"
 #include "driver/device_link.h"
 #include "speaker/streams.h"
 
@@ -52,6 +54,8 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
         // Nothing here may stop the creation: the program keeps running on its retry timer.
         StartDeviceLink(hwnd);
+        CheckTelephonyLocation();
+        RestoreControlApplet();
         return 0;
 
     case WM_DESTROY:
@@ -62,6 +66,9 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
+
+    case WM_POWERBROADCAST:
+        return HandlePowerBroadcast(hwnd, wParam, lParam);
 
     case MM_WOM_OPEN:
     case MM_WOM_CLOSE:

@@ -6,6 +6,7 @@
 #include "driver_double.h"
 #include "registry.h"
 #include "sound.h"
+#include "system.h"
 #include "user32.h"
 
 namespace sim {
@@ -53,15 +54,8 @@ void ScheduleEvent(const Event &e)
         break;
     case Event::Power:
         At(e.at, [e] {
-            Window *w = FindTopLevel("Tarvo VudIzeri", "");
-            if (!w) {
+            if (!PowerBroadcast(e.power))
                 Emit("user", {{"action", "power"}, {"ok", false}});
-                return;
-            }
-            uint32_t event = e.power;
-            SendFromWorld(w->handle, WM_POWERBROADCAST, event, 0, [event](LRESULT r) {
-                Emit("power", {{"event", event}, {"answer", r == BROADCAST_QUERY_DENY ? "deny" : "default"}});
-            });
         });
         break;
     case Event::Click:
@@ -77,10 +71,6 @@ std::string UnsupportedKeys(const Scenario &s)
 {
     std::string out;
     auto refuse = [&out](const std::string &key) { out += (out.empty() ? "" : ", ") + key; };
-    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
-                            "system.dialup"})
-        if (s.keys_used.count(key))
-            refuse(key);
     for (const Event &e : s.events) {
         if (e.kind == Event::Click || e.kind == Event::Check || e.kind == Event::Uncheck)
             refuse("events.click/check/uncheck (line " + std::to_string(e.line) + ")");
@@ -111,6 +101,9 @@ void Play(const Scenario &s, const PlayOptions &options)
         if (s.locale)
             RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *s.locale);
     }
+
+    // The system: version, Windows directory and files, telephony, dial-up connections.
+    SetupSystem(s);
 
     // The sound card, and what the far end and the microphone say. A WAV file that cannot be read is
     // the scenario's fault: refused before anything runs.

@@ -187,7 +187,7 @@ struct Reader {
             for (auto it = f.begin(); it != f.end(); ++it) {
                 std::string path = it->first.Scalar();
                 SimFile file;
-                const YAML::Node &spec = it->second;
+                const YAML::Node spec = it->second;  // a copy: the iterator's value is a temporary
                 OnlyKeys(spec, "system.files." + path, {"content", "readonly", "attributes"});
                 if (spec["content"])
                     file.content = Str(spec["content"], "system.files.content");

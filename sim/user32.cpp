@@ -444,7 +444,8 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         return (LRESULT)n;
     }
     case WM_POWERBROADCAST:
-        return TRUE;  // grant: a window that does not object lets the system suspend
+        // No special handling, as in Wine: 0. Only BROADCAST_QUERY_DENY refuses a suspend query.
+        return 0;
     default:
         return 0;
     }

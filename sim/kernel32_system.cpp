@@ -1,0 +1,527 @@
+// kernel32, the system side: version, Windows directory, the files the program touches, WinExec,
+// run-time loading of the telephony library, and global memory.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+
+#include "handles.h"
+#include "system.h"
+#include "world.h"
+
+namespace sim {
+namespace {
+
+// ---- state of the system ----
+struct Version {
+    uint32_t platform = VER_PLATFORM_WIN32_NT, major = 5, minor = 1;
+};
+Version version;
+std::string windows_dir = "C:\\WINDOWS";
+
+struct FileEntry {
+    std::string path;  // as it was first named
+    SimFile file;
+};
+std::map<std::string, FileEntry> files;  // by normalised path
+std::set<std::string> directories;       // normalised paths of the directories that exist
+
+std::string telephony = "location";
+int telephony_refs = 0;                  // LoadLibraryA references to the loaded library
+int telephony_loads = 0;
+int telephony_location_calls = 0;
+// The library's image: its address is the module handle.
+char telephony_image[64];
+
+struct GlobalBlock {
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    bool moveable = false;
+    int locks = 0;
+};
+std::map<HGLOBAL, GlobalBlock> global_blocks;
+uintptr_t next_moveable_handle = 0x10000;
+
+// What the versions report beyond platform, major and minor.
+struct VersionDetail {
+    uint32_t platform, major, minor, build;
+    const char *csd;
+    uint16_t sp_major;
+    uint8_t product;
+};
+const VersionDetail kVersionDetails[] = {
+    {1, 4, 0, 950, "", 0, 0},          // 95
+    {1, 4, 10, 1998, "", 0, 0},        // 98
+    {1, 4, 90, 3000, "", 0, 0},        // Me
+    {2, 4, 0, 1381, "Service Pack 6", 6, VER_NT_WORKSTATION},
+    {2, 5, 0, 2195, "Service Pack 4", 4, VER_NT_WORKSTATION},
+    {2, 5, 1, 2600, "Service Pack 3", 3, VER_NT_WORKSTATION},
+    {2, 5, 2, 3790, "Service Pack 2", 2, VER_NT_SERVER},
+    {2, 6, 0, 6002, "Service Pack 2", 2, VER_NT_WORKSTATION},
+    {2, 6, 1, 7601, "Service Pack 1", 1, VER_NT_WORKSTATION},
+};
+
+// ---- paths ----
+// Upper case, forward slashes as backslashes, runs of backslashes as one (a leading pair stays).
+std::string Normalise(const std::string &path)
+{
+    std::string out;
+    for (size_t i = 0; i < path.size(); ++i) {
+        char c = path[i] == '/' ? '\\' : path[i];
+        if (c == '\\' && !out.empty() && out.back() == '\\' && out.size() > 1)
+            continue;
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        out += c;
+    }
+    while (out.size() > 3 && out.back() == '\\')
+        out.pop_back();
+    return out;
+}
+
+std::string Parent(const std::string &normalised)
+{
+    size_t slash = normalised.rfind('\\');
+    if (slash == std::string::npos)
+        return std::string();
+    return normalised.substr(0, slash);
+}
+
+bool IsDriveRoot(const std::string &normalised)
+{
+    return (normalised.size() == 2 || (normalised.size() == 3 && normalised[2] == '\\')) &&
+           normalised[1] == ':';
+}
+
+bool DirectoryExists(const std::string &normalised)
+{
+    return IsDriveRoot(normalised) || directories.count(normalised) != 0;
+}
+
+void AddDirectories(const std::string &normalised_dir)
+{
+    for (std::string d = normalised_dir; !d.empty() && !IsDriveRoot(d); d = Parent(d))
+        directories.insert(d);
+}
+
+// The error for a path that names nothing: the file is missing, or already its directory is.
+DWORD MissingError(const std::string &normalised)
+{
+    return DirectoryExists(Parent(normalised)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// Attributes a program may set; FILE_ATTRIBUTE_NORMAL means none of them.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | 0x100 /*TEMPORARY*/ |
+                                      0x1000 /*OFFLINE*/ | 0x2000 /*NOT_CONTENT_INDEXED*/;
+constexpr DWORD kDirectoryAttribute = 0x10;
+
+DWORD Reported(uint32_t attributes)
+{
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+void TraceFile(const char *op, const std::string &path, Json extra, bool ok, DWORD error)
+{
+    Json fields = {{"op", op}, {"path", AnsiToUtf8(path)}};
+    for (auto &item : extra.items())
+        fields[item.key()] = item.value();
+    fields["ok"] = ok;
+    if (!ok)
+        fields["error"] = error;
+    Emit("file", std::move(fields));
+}
+
+bool Fail(DWORD error)
+{
+    LastError() = error;
+    return false;
+}
+
+// The telephony library's location query: the real signature, reached only through
+// GetProcAddress, as the program must reach it.
+LONG WINAPI tapiGetLocationInfoA(LPSTR lpszCountryCode, LPSTR lpszCityCode)
+{
+    YieldPoint();
+    ++telephony_location_calls;
+    if (auto error = Fault("tapiGetLocationInfoA"))
+        return static_cast<LONG>(*error);
+    // Without a dialing location the library cannot answer.
+    if (telephony != "location")
+        return -16;  // TAPIERR_REQUESTFAILED
+    if (!lpszCountryCode || !lpszCityCode)
+        return -16;
+    std::strcpy(lpszCountryCode, "1");
+    std::strcpy(lpszCityCode, "555");
+    return 0;
+}
+
+bool IsTelephonyLibraryName(const char *name)
+{
+    std::string base = name;
+    size_t slash = base.find_last_of("\\/");
+    if (slash != std::string::npos)
+        base = base.substr(slash + 1);
+    base = Normalise(base);
+    // A name without an extension gets ".DLL", as the loader does.
+    if (base.find('.') == std::string::npos)
+        base += ".DLL";
+    return base == "TAPI32.DLL";
+}
+
+}  // namespace
+
+// ---- world side ----
+void SetOsVersion(uint32_t platform, uint32_t major, uint32_t minor)
+{
+    version.platform = platform;
+    version.major = major;
+    version.minor = minor;
+}
+
+void SetWindowsDir(const std::string &dir)
+{
+    windows_dir = dir;
+    std::string n = Normalise(dir);
+    AddDirectories(n);
+    AddDirectories(n + "\\SYSTEM32");
+}
+
+void PutFile(const std::string &path, const std::string &content, uint32_t attributes)
+{
+    std::string n = Normalise(path);
+    AddDirectories(Parent(n));
+    auto it = files.find(n);
+    FileEntry entry{it == files.end() ? path : it->second.path, SimFile{content, attributes}};
+    files[n] = entry;
+}
+
+std::optional<SimFile> FileAt(const std::string &path)
+{
+    auto it = files.find(Normalise(path));
+    if (it == files.end())
+        return std::nullopt;
+    return it->second.file;
+}
+
+void SetTelephony(const std::string &mode) { telephony = mode; }
+int TelephonyLibraryLoads() { return telephony_loads; }
+int TelephonyLocationCalls() { return telephony_location_calls; }
+
+int GlobalBlocksInUse() { return static_cast<int>(global_blocks.size()); }
+
+}  // namespace sim
+
+using namespace sim;
+
+// ---- version ----
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
+{
+    YieldPoint();
+    if (auto error = Fault("GetVersionExA"))
+        return Fail(*error);
+    if (!info)
+        return Fail(ERROR_NOACCESS);
+    DWORD size = info->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+
+    const VersionDetail *detail = nullptr;
+    for (const VersionDetail &d : kVersionDetails)
+        if (d.platform == version.platform && d.major == version.major && d.minor == version.minor)
+            detail = &d;
+    info->dwMajorVersion = version.major;
+    info->dwMinorVersion = version.minor;
+    info->dwPlatformId = version.platform;
+    uint32_t build = detail ? detail->build : 0;
+    // The 9x family keeps the version in the high word of the build number.
+    info->dwBuildNumber = version.platform == VER_PLATFORM_WIN32_WINDOWS
+                              ? ((version.major & 0xFF) << 24 | (version.minor & 0xFF) << 16 | build)
+                              : build;
+    std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+    std::strcpy(info->szCSDVersion, detail ? detail->csd : "");
+    if (size == sizeof(OSVERSIONINFOEXA)) {
+        auto *ex = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
+        ex->wServicePackMajor = detail ? detail->sp_major : 0;
+        ex->wServicePackMinor = 0;
+        ex->wSuiteMask = 0;
+        ex->wProductType = detail ? detail->product : VER_NT_WORKSTATION;
+        ex->wReserved = 0;
+    }
+    return TRUE;
+}
+
+// ---- Windows directory ----
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    YieldPoint();
+    if (auto error = Fault("GetWindowsDirectoryA")) {
+        Fail(*error);
+        return 0;
+    }
+    UINT length = static_cast<UINT>(windows_dir.size());
+    // Too small: nothing is written and the answer is the size needed, terminating zero included.
+    if (!lpBuffer || uSize <= length)
+        return length + 1;
+    std::memcpy(lpBuffer, windows_dir.c_str(), length + 1);
+    return length;
+}
+
+// ---- files ----
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    YieldPoint();
+    if (auto error = Fault("GetFileAttributesA")) {
+        Fail(*error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!lpFileName || !*lpFileName) {
+        Fail(lpFileName ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string n = Normalise(lpFileName);
+    auto it = files.find(n);
+    if (it != files.end())
+        return Reported(it->second.file.attributes);
+    if (DirectoryExists(n))
+        return kDirectoryAttribute;
+    Fail(MissingError(n));
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    YieldPoint();
+    if (!lpFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Json extra = {{"attributes", dwFileAttributes}};
+    if (auto error = Fault("SetFileAttributesA")) {
+        TraceFile("attributes", lpFileName, extra, false, *error);
+        return Fail(*error);
+    }
+    std::string n = Normalise(lpFileName);
+    auto it = files.find(n);
+    if (it == files.end()) {
+        DWORD error = DirectoryExists(n) ? NO_ERROR : MissingError(n);
+        TraceFile("attributes", lpFileName, extra, error == NO_ERROR, error);
+        // Directories keep what they are; only files are modelled in detail.
+        return error == NO_ERROR ? TRUE : Fail(error);
+    }
+    it->second.file.attributes = dwFileAttributes & kSettableAttributes;
+    TraceFile("attributes", lpFileName, extra, true, NO_ERROR);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    YieldPoint();
+    if (!lpFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (auto error = Fault("DeleteFileA")) {
+        TraceFile("delete", lpFileName, Json::object(), false, *error);
+        return Fail(*error);
+    }
+    std::string n = Normalise(lpFileName);
+    auto it = files.find(n);
+    DWORD error = NO_ERROR;
+    if (it == files.end())
+        error = DirectoryExists(n) ? ERROR_ACCESS_DENIED : MissingError(n);
+    else if (it->second.file.attributes & FILE_ATTRIBUTE_READONLY)
+        error = ERROR_ACCESS_DENIED;
+    TraceFile("delete", lpFileName, Json::object(), error == NO_ERROR, error);
+    if (error != NO_ERROR)
+        return Fail(error);
+    files.erase(it);
+    return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    YieldPoint();
+    if (!lpExistingFileName || !lpNewFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Json extra = {{"from", AnsiToUtf8(lpExistingFileName)}};
+    if (auto error = Fault("CopyFileA")) {
+        TraceFile("copy", lpNewFileName, extra, false, *error);
+        return Fail(*error);
+    }
+    std::string from = Normalise(lpExistingFileName), to = Normalise(lpNewFileName);
+    auto source = files.find(from);
+    auto target = files.find(to);
+    DWORD error = NO_ERROR;
+    if (source == files.end())
+        error = MissingError(from);
+    else if (!DirectoryExists(Parent(to)))
+        error = ERROR_PATH_NOT_FOUND;
+    else if (from == to)
+        error = ERROR_SHARING_VIOLATION;
+    else if (DirectoryExists(to))
+        error = ERROR_ACCESS_DENIED;
+    else if (target != files.end() && bFailIfExists)
+        error = ERROR_FILE_EXISTS;
+    else if (target != files.end() && (target->second.file.attributes & FILE_ATTRIBUTE_READONLY))
+        error = ERROR_ACCESS_DENIED;
+    if (error != NO_ERROR) {
+        TraceFile("copy", lpNewFileName, extra, false, error);
+        return Fail(error);
+    }
+    // The copy takes the source's content and attributes.
+    SimFile copy = source->second.file;
+    std::string name = target != files.end() ? target->second.path : std::string(lpNewFileName);
+    files[to] = FileEntry{name, copy};
+    extra["attributes"] = Reported(copy.attributes);
+    TraceFile("copy", lpNewFileName, extra, true, NO_ERROR);
+    return TRUE;
+}
+
+// ---- WinExec ----
+UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow)
+{
+    YieldPoint();
+    if (auto error = Fault("WinExec"))
+        return *error < 32 ? static_cast<UINT>(*error) : 0;
+    if (!lpCmdLine || !*lpCmdLine)
+        return ERROR_FILE_NOT_FOUND;
+    Emit("exec", {{"command", AnsiToUtf8(lpCmdLine)}, {"show", uCmdShow}});
+    // The started program runs on its own; the caller learns only that it started.
+    return 33;
+}
+
+// ---- run-time loading ----
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
+{
+    YieldPoint();
+    if (auto error = Fault("LoadLibraryA")) {
+        Fail(*error);
+        return nullptr;
+    }
+    if (!lpLibFileName) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!IsTelephonyLibraryName(lpLibFileName) || telephony == "no-library") {
+        Fail(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (telephony_refs++ == 0)
+        ++telephony_loads;
+    return reinterpret_cast<HMODULE>(telephony_image);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
+{
+    YieldPoint();
+    if (auto error = Fault("GetProcAddress")) {
+        Fail(*error);
+        return nullptr;
+    }
+    if (hModule != reinterpret_cast<HMODULE>(telephony_image) || telephony_refs == 0) {
+        Fail(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // By ordinal, or by a name the library does not export.
+    if (!lpProcName || IS_INTRESOURCE(lpProcName) || std::strcmp(lpProcName, "tapiGetLocationInfoA") != 0 ||
+        telephony == "no-function") {
+        Fail(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&tapiGetLocationInfoA));
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule)
+{
+    YieldPoint();
+    if (auto error = Fault("FreeLibrary"))
+        return Fail(*error);
+    if (hLibModule != reinterpret_cast<HMODULE>(telephony_image) || telephony_refs == 0)
+        return Fail(ERROR_MOD_NOT_FOUND);
+    --telephony_refs;
+    return TRUE;
+}
+
+// ---- global memory ----
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
+{
+    YieldPoint();
+    if (auto error = Fault("GlobalAlloc")) {
+        Fail(*error);
+        return nullptr;
+    }
+    if (dwBytes > 0x7FFFFFFF) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    GlobalBlock block;
+    block.size = dwBytes;
+    block.moveable = (uFlags & GMEM_MOVEABLE) != 0;
+    block.data = static_cast<unsigned char *>(std::malloc(dwBytes ? dwBytes : 1));
+    if (!block.data) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    // Memory that is not asked to be zeroed is not: whoever relies on it sees the pattern.
+    std::memset(block.data, (uFlags & GMEM_ZEROINIT) ? 0 : 0xCD, dwBytes ? dwBytes : 1);
+    HGLOBAL handle;
+    if (block.moveable) {
+        handle = reinterpret_cast<HGLOBAL>(next_moveable_handle);
+        next_moveable_handle += 16;
+    } else {
+        handle = block.data;
+    }
+    global_blocks[handle] = block;
+    return handle;
+}
+
+LPVOID WINAPI GlobalLock(HGLOBAL hMem)
+{
+    YieldPoint();
+    auto it = global_blocks.find(hMem);
+    if (it == global_blocks.end()) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    GlobalBlock &block = it->second;
+    if (!block.moveable)
+        return block.data;
+    // A moveable block of no bytes is discarded: there is nothing to lock.
+    if (block.size == 0)
+        return nullptr;
+    ++block.locks;
+    return block.data;
+}
+
+BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
+{
+    YieldPoint();
+    auto it = global_blocks.find(hMem);
+    if (it == global_blocks.end())
+        return Fail(ERROR_INVALID_HANDLE);
+    GlobalBlock &block = it->second;
+    if (!block.moveable)
+        return TRUE;
+    if (block.locks == 0)
+        return Fail(ERROR_NOT_LOCKED);
+    if (--block.locks > 0)
+        return TRUE;
+    // Unlocked now: zero, with no error.
+    return Fail(NO_ERROR);
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
+{
+    YieldPoint();
+    if (!hMem)
+        return nullptr;
+    auto it = global_blocks.find(hMem);
+    if (it == global_blocks.end()) {
+        Fail(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    std::free(it->second.data);
+    global_blocks.erase(it);
+    return nullptr;
+}

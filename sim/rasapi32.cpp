@@ -1,0 +1,76 @@
+// rasapi32: the active dial-up connections, as RasEnumConnectionsA reports them.
+#include <windows.h>
+#include <ras.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "system.h"
+#include "world.h"
+
+namespace sim {
+namespace {
+
+int dialup_connections = 0;  // active connections
+int dialup_queries = 0;
+
+// The entry sizes this system accepts in dwSize: the classic 32-bit entry (a 4-byte handle) and
+// the host's own RASCONNA.
+constexpr DWORD kClassicEntrySize = 412;
+
+// Writes entry `index` in the layout that `size` names: the handle follows dwSize, aligned to its
+// own width, and the three names follow the handle.
+void FillEntry(unsigned char *entry, DWORD size, int index)
+{
+    std::memset(entry, 0, size);
+    std::memcpy(entry, &size, sizeof(DWORD));
+    size_t handle_size = size == kClassicEntrySize ? 4 : sizeof(HRASCONN);
+    uint64_t handle = 0x5000 + static_cast<uint64_t>(index) * 4;
+    std::memcpy(entry + handle_size, &handle, handle_size);
+    char *names = reinterpret_cast<char *>(entry + 2 * handle_size);
+    std::snprintf(names, RAS_MaxEntryName + 1, "Connection %d", index + 1);
+    std::snprintf(names + RAS_MaxEntryName + 1, RAS_MaxDeviceType + 1, "modem");
+    std::snprintf(names + RAS_MaxEntryName + 1 + RAS_MaxDeviceType + 1, RAS_MaxDeviceName + 1,
+                  "Modem %d", index + 1);
+}
+
+}  // namespace
+
+void SetDialUpConnections(int connections) { dialup_connections = connections < 0 ? 0 : connections; }
+int DialUpQueries() { return dialup_queries; }
+
+}  // namespace sim
+
+using namespace sim;
+
+DWORD WINAPI RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections)
+{
+    YieldPoint();
+    ++dialup_queries;
+    if (auto error = Fault("RasEnumConnectionsA"))
+        return *error;
+    if (!lpcb || !lpcConnections)
+        return ERROR_INVALID_PARAMETER;
+    DWORD count = static_cast<DWORD>(dialup_connections);
+    // No buffer: the caller asks for the size needed.
+    if (!lprasconn) {
+        *lpcConnections = 0;
+        *lpcb = count * static_cast<DWORD>(sizeof(RASCONNA));
+        return count ? ERROR_BUFFER_TOO_SMALL : ERROR_SUCCESS;
+    }
+    DWORD size = lprasconn->dwSize;
+    if (size != kClassicEntrySize && size != sizeof(RASCONNA))
+        return ERROR_INVALID_SIZE;
+    DWORD needed = count * size;
+    if (*lpcb < needed) {
+        *lpcb = needed;
+        *lpcConnections = 0;
+        return ERROR_BUFFER_TOO_SMALL;
+    }
+    auto *entries = reinterpret_cast<unsigned char *>(lprasconn);
+    for (DWORD i = 0; i < count; ++i)
+        FillEntry(entries + i * size, size, static_cast<int>(i));
+    *lpcb = needed;
+    *lpcConnections = count;
+    return ERROR_SUCCESS;
+}

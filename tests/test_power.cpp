@@ -1,0 +1,172 @@
+// The suspend veto, end to end: power events sent to the running program, its answers traced.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace {
+
+using support::Json;
+
+struct Outcome {
+    std::string answer;    // "deny" or "default"
+    int dialup_queries;    // RasEnumConnectionsA calls made for the answer
+};
+
+// Runs the program on `windows` with `dialup` connections; the driver reports `status` from 1.5 s on
+// (the poll has read it by 2 s) and the system sends `event` at 3 s.
+Outcome Ask(const std::string &windows, int dialup, unsigned status, const std::string &event = "query-suspend",
+            const std::string &driver = "{voice: 0, control: 0}", support::Run *out = nullptr)
+{
+    std::string yaml = "name: veto\nsystem: {windows: " + windows + ", dialup: " + std::to_string(dialup) +
+                       "}\ndriver: " + driver + "\nevents:\n  - {at: 1.5, status: " + std::to_string(status) +
+                       "}\n  - {at: 3, power: " + event + "}\n  - {at: 4, close: true}\n";
+    support::Run run = support::Play(yaml);
+    EXPECT_EQ(run.status, 0) << run.Dump();
+    auto answers = run.Of("power");
+    EXPECT_EQ(answers.size(), 1u) << run.Dump();
+    if (out)
+        *out = run;
+    if (answers.size() != 1)
+        return {"none", -1};
+    EXPECT_EQ(answers[0]["t"], 3000) << run.Dump();
+    return {answers[0]["answer"].get<std::string>(), answers[0]["dialup_queries"].get<int>()};
+}
+
+void ExpectOutcome(const Outcome &got, const std::string &answer, int queries, const std::string &row)
+{
+    EXPECT_EQ(got.answer, answer) << row;
+    EXPECT_EQ(got.dialup_queries, queries) << row;
+}
+
+TEST(PowerVeto, NtFiveRefusesWithoutAskingForDialUpConnections)
+{
+    for (const char *windows : {"2000", "xp", "2003", "{platform: 2, major: 5, minor: 7}"})
+        for (int dialup : {0, 1, 2})
+            ExpectOutcome(Ask(windows, dialup, 0x200), "deny", 0,
+                          std::string(windows) + " with " + std::to_string(dialup) + " connections");
+}
+
+TEST(PowerVeto, Windows98LetsTheSuspendPassWithExactlyOneDialUpConnection)
+{
+    support::Run run;
+    ExpectOutcome(Ask("98", 1, 0x280, "query-suspend", "{voice: 0, control: 0}", &run), "default", 1,
+                  "98, 0x280, one connection");
+    // The default window procedure's answer is what the system gets.
+    EXPECT_EQ(run.Find("power")["result"], 0) << run.Dump();
+}
+
+TEST(PowerVeto, Windows98RefusesWithNoneOrTwoOrMoreConnections)
+{
+    for (int dialup : {0, 2, 3})
+        ExpectOutcome(Ask("98", dialup, 0x200), "deny", 1, "98 with " + std::to_string(dialup) + " connections");
+    support::Run run;
+    Ask("98", 0, 0x200, "query-suspend", "{voice: 0, control: 0}", &run);
+    EXPECT_EQ(run.Find("power")["result"], 0x424D5144) << run.Dump();
+}
+
+TEST(PowerVeto, OtherSystemsDecideByTheDialUpConnectionsToo)
+{
+    for (const char *windows : {"95", "me", "nt4", "vista", "7"}) {
+        ExpectOutcome(Ask(windows, 1, 0x200), "default", 1, std::string(windows) + " with one connection");
+        ExpectOutcome(Ask(windows, 0, 0x200), "deny", 1, std::string(windows) + " with none");
+    }
+}
+
+TEST(PowerVeto, AFailedEnumerationRefuses)
+{
+    support::Run run = support::Play("name: t\nsystem: {windows: 98, dialup: 1}\ndriver: {voice: 0, control: 0}\n"
+                                     "faults: [{call: RasEnumConnectionsA, error: 668}]\n"
+                                     "events: [{at: 1.5, status: 0x200}, {at: 3, power: query-suspend}, "
+                                     "{at: 4, close: true}]\n");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    EXPECT_FALSE(run.Find("power", {{"answer", "deny"}, {"dialup_queries", 1}}).is_null()) << run.Dump();
+}
+
+TEST(PowerVeto, WithTheBitClearNothingIsRefused)
+{
+    for (const char *windows : {"98", "xp"})
+        for (unsigned status : {0x0u, 0x80u, 0x60u, 0x1FFu, 0x400u})
+            ExpectOutcome(Ask(windows, 0, status), "default", 0,
+                          std::string(windows) + " status " + std::to_string(status));
+}
+
+TEST(PowerVeto, WithoutTheModemControlDeviceNoSuspendIsRefused)
+{
+    // The driver would report the bit, but the record is never read.
+    for (const char *windows : {"98", "xp"})
+        ExpectOutcome(Ask(windows, 0, 0x200, "query-suspend", "{voice: 0}"), "default", 0,
+                      std::string(windows) + " without the control device");
+}
+
+TEST(PowerVeto, OtherPowerEventsGetTheDefaultAnswer)
+{
+    for (const char *event : {"resume", "2", "4", "6", "10", "18"})
+        for (const char *windows : {"98", "xp"})
+            ExpectOutcome(Ask(windows, 0, 0x200, event), "default", 0,
+                          std::string(windows) + " event " + event);
+}
+
+TEST(PowerVeto, TheAnswerFollowsTheStatusWordTheLastPollRead)
+{
+    support::Run run = support::Play("name: t\nsystem: {windows: xp}\ndriver: {voice: 0, control: 0}\n"
+                                     "events:\n"
+                                     "  - {at: 0.5, power: query-suspend}\n"   // before the first poll
+                                     "  - {at: 1.5, status: 0x200}\n"
+                                     "  - {at: 2.5, power: query-suspend}\n"
+                                     "  - {at: 3.5, status: 0}\n"
+                                     "  - {at: 4.5, power: query-suspend}\n"
+                                     "  - {at: 5, close: true}\n");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    auto answers = run.Of("power");
+    ASSERT_EQ(answers.size(), 3u) << run.Dump();
+    EXPECT_EQ(answers[0]["answer"], "default") << run.Dump();
+    EXPECT_EQ(answers[1]["answer"], "deny") << run.Dump();
+    EXPECT_EQ(answers[2]["answer"], "default") << run.Dump();
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadScenario(const std::string &name)
+{
+    std::string path = std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return "";
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+TEST(PowerScenarios, TheBundledScenariosShowWhatTheirNamesSay)
+{
+    struct Case { const char *file; std::vector<std::string> answers; };
+    const Case cases[] = {
+        {"suspend-nt5.yaml", {"deny", "default", "default"}},
+        {"suspend-win98-one-connection.yaml", {"default"}},
+        {"suspend-win98-no-connection.yaml", {"deny"}},
+        {"suspend-win98-two-connections.yaml", {"deny"}},
+        {"suspend-no-control-device.yaml", {"default"}},
+    };
+    for (const Case &c : cases) {
+        std::string yaml = ReadScenario(c.file);
+        ASSERT_FALSE(yaml.empty()) << c.file;
+        auto run = support::Play(yaml);
+        ASSERT_EQ(run.status, 0) << c.file << "\n" << run.Dump();
+        std::vector<std::string> answers;
+        for (const Json &e : run.Of("power"))
+            answers.push_back(e["answer"].get<std::string>());
+        EXPECT_EQ(answers, c.answers) << c.file << "\n" << run.Dump();
+    }
+}
+
+}  // namespace
