@@ -17,6 +17,7 @@
 
 #include "app/host_window.h"
 #include "driver/device_link.h"
+#include "sim/play.h"
 #include "sim/sound.h"
 #include "sim/user32.h"
 #include "sim/world.h"
@@ -69,6 +70,34 @@ inline void RunWorld(const std::function<void()> &body)
         body();
         return 0;
     });
+}
+
+// Plays a scenario in this (child) process, as the runner would, with probes that look at the
+// program's state at chosen virtual times (before any scenario event due at the same time). The
+// child's exit status carries gtest's verdict.
+inline void PlayWithProbes(const std::string &yaml, const std::vector<std::pair<sim::Ms, std::function<void()>>> &probes)
+{
+    sim::Scenario s = sim::ParseScenario(yaml, "test.yaml");
+    for (auto &p : probes)
+        sim::At(p.first, p.second);
+    sim::AtFinish([] {
+        fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    });
+    sim::SoundKeepCalls(true);
+    sim::PlayOptions options;
+    options.sink = [](const std::string &line) { Trace().push_back(support::Json::parse(line)); };
+    sim::Play(s, options);
+}
+
+// The trace events named ev.
+inline std::vector<support::Json> Events(const std::string &ev)
+{
+    std::vector<support::Json> out;
+    for (auto &e : Trace())
+        if (e["ev"] == ev)
+            out.push_back(e);
+    return out;
 }
 
 inline HWND NoticeWindow()
@@ -164,6 +193,26 @@ inline std::vector<std::string> Join(std::initializer_list<std::vector<std::stri
     for (auto &p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+// The calls of a whole start or stop of each stream.
+inline std::vector<std::string> PlaybackStartCalls()
+{
+    return Join({{"waveOutOpen", "waveOutOpen"}, Repeat("waveOutPrepareHeader", 'P', 0, 7), {"waveOutPause"},
+                 Repeat("waveOutWrite", 'P', 0, 3), {"waveOutRestart"}});
+}
+inline std::vector<std::string> RecordStartCalls()
+{
+    return Join({{"waveInOpen"}, Repeat("waveInPrepareHeader", 'R', 0, 15), Repeat("waveInAddBuffer", 'R', 0, 1),
+                 {"waveInStart"}});
+}
+inline std::vector<std::string> PlaybackStopCalls()
+{
+    return Join({{"waveOutReset"}, Repeat("waveOutUnprepareHeader", 'P', 0, 7), {"waveOutClose"}});
+}
+inline std::vector<std::string> RecordStopCalls()
+{
+    return Join({{"waveInStop", "waveInReset"}, Repeat("waveInUnprepareHeader", 'R', 0, 15), {"waveInClose"}});
 }
 
 inline int Refusals(size_t from = 0)

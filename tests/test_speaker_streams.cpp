@@ -39,21 +39,6 @@ void ExpectFormat(const SpkLockMem *b)
     EXPECT_EQ(b->WaveFormat.wBitsPerSample, 16);
 }
 
-const std::vector<std::string> kPlaybackStart = Join({
-    {"waveOutOpen", "waveOutOpen"},
-    Repeat("waveOutPrepareHeader", 'P', 0, 7),
-    {"waveOutPause"},
-    Repeat("waveOutWrite", 'P', 0, 3),
-    {"waveOutRestart"},
-});
-
-const std::vector<std::string> kRecordStart = Join({
-    {"waveInOpen"},
-    Repeat("waveInPrepareHeader", 'R', 0, 15),
-    Repeat("waveInAddBuffer", 'R', 0, 1),
-    {"waveInStart"},
-});
-
 }  // namespace
 
 TEST(SpeakerStreams, WithoutABlockEveryOperationDoesNothingAndStartsFail)
@@ -134,7 +119,7 @@ TEST(SpeakerStreams, PlaybackStartQueuesFourOfEightPreparedBuffers)
                 EXPECT_EQ(b->PlayHdr[k].dwLoops, 0u) << "header " << k;
             }
             ExpectFormat(b);
-            EXPECT_CALLS(kPlaybackStart, Calls());
+            EXPECT_CALLS(spk::PlaybackStartCalls(), Calls());
             EXPECT_EQ(sim::SoundQueued(true), 4u);
         });
     }));
@@ -162,7 +147,7 @@ TEST(SpeakerStreams, RecordStartQueuesTwoOfSixteenPreparedBuffers)
                 zero = zero && s == 0;
             EXPECT_TRUE(zero) << "the record area is cleared at the start";
             ExpectFormat(b);
-            EXPECT_CALLS(kRecordStart, Calls());
+            EXPECT_CALLS(spk::RecordStartCalls(), Calls());
         });
     }));
 }
@@ -330,12 +315,7 @@ TEST(SpeakerStreams, StopWithoutADeviceOnlyClearsTheStateAndTwiceIsHarmless)
             size_t mark = sim::SoundCalls().size();
             StopPlayback();
             StopRecord();
-            EXPECT_CALLS(Join({{"waveOutReset"},
-                               Repeat("waveOutUnprepareHeader", 'P', 0, 7),
-                               {"waveOutClose", "waveInStop", "waveInReset"},
-                               Repeat("waveInUnprepareHeader", 'R', 0, 15),
-                               {"waveInClose"}}),
-                         Calls(mark));
+            EXPECT_CALLS(Join({spk::PlaybackStopCalls(), spk::RecordStopCalls()}), Calls(mark));
             mark = sim::SoundCalls().size();
             StopPlayback();
             StopRecord();
