@@ -151,3 +151,51 @@ TEST(SpeakerCall, RunnerWritesWhatTheSpeakerPlayedAndWhatWentDownTheLine)
         unlink(p.c_str());
     rmdir(dir);
 }
+
+TEST(SpeakerCall, BundledScenariosReplayByteForByte)
+{
+    auto run = [](const std::string &name) {
+        std::string command = std::string(VUDIZERI_RUNNER) + " " VUDIZERI_SOURCE_DIR "/scenarios/" + name;
+        FILE *p = popen(command.c_str(), "r");
+        std::string out;
+        char buf[4096];
+        size_t n;
+        while (p && (n = fread(buf, 1, sizeof(buf), p)) > 0)
+            out.append(buf, n);
+        EXPECT_EQ(p ? pclose(p) : -1, 0) << command;
+        return out;
+    };
+    for (const char *name : {"speaker-call.yaml", "speaker-no-format.yaml"}) {
+        std::string first = run(name), second = run(name);
+        EXPECT_EQ(first, second) << name;
+        std::vector<Json> events;
+        size_t pos = 0;
+        while (pos < first.size()) {
+            size_t nl = first.find('\n', pos);
+            events.push_back(Json::parse(first.substr(pos, nl - pos)));
+            pos = nl + 1;
+        }
+        Json audio, last_stream;
+        int streams = 0;
+        for (auto &e : events) {
+            if (e["ev"] == "audio")
+                audio = e;
+            if (e["ev"] == "stream")
+                ++streams, last_stream = e;
+        }
+        ASSERT_FALSE(audio.is_null()) << name;
+        EXPECT_EQ(audio["out"]["matching"], audio["out"]["samples"]) << name;
+        EXPECT_EQ(audio["in"]["matching"], audio["in"]["samples"]) << name;
+        if (std::string(name) == "speaker-call.yaml") {
+            EXPECT_EQ(audio["out"]["ms"], 6000) << "on from 1 s to 7 s";
+            EXPECT_EQ(audio["out"]["sessions"], 2);
+            EXPECT_EQ(streams, 8);
+        } else {
+            // Neither stream opens; the format query and the input open say why.
+            EXPECT_EQ(audio["out"]["ms"], 0);
+            EXPECT_EQ(audio["in"]["ms"], 0);
+            EXPECT_EQ(streams, 2);
+            EXPECT_EQ(last_stream["reason"], "format refused");
+        }
+    }
+}
