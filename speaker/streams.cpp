@@ -15,7 +15,7 @@
 
 static CRITICAL_SECTION PlayGuard;  // one playback operation at a time, from either thread
 static CRITICAL_SECTION RecGuard;   // one record operation at a time; re-entered by OnRecordData
-static LONG PlayOutstanding;        // playback buffers queued whose notice has not been handled yet
+static LONG PlayOutstanding;        // playback buffers queued and owed a notice; under PlayGuard
 
 void InitStreamGuards(void)
 {
@@ -62,6 +62,7 @@ static void UnprepareRecHeaders(SpkLockMem *block, int count)
 static int OpenPlayback(SpkLockMem *block, HWND hwnd)
 {
     block->PlayState = STREAM_CLOSED;
+    PlayOutstanding = 0;
     block->PlayIndex = PLAY_QUEUED - 1;
     memset(block->PlayData, 0, sizeof(block->PlayData));
     WriteWaveFormat(block);
