@@ -10,6 +10,9 @@ if(VUDIZERI_SANITIZE)
   add_compile_options(-fsanitize=${VUDIZERI_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${VUDIZERI_SANITIZE})
 endif()
+if(VUDIZERI_FUZZ)
+  include(cmake/fuzz.cmake)
+endif()
 
 # The program's resources, compiled by the same resource compiler as the Windows build and
 # embedded in the host binaries, where sim/ finds its templates and icons.

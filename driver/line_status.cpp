@@ -14,6 +14,8 @@ BOOL ReadLineStatus(void)
 void SendCallResponse(DWORD code)
 {
     // Sent once, whatever becomes of it: the driver acts on the whole record as it stands.
+    if (!pLineStatusRecord)
+        return;
     pLineStatusRecord->Response = code;
     if (!ModemControlDevice)
         return;

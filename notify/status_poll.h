@@ -12,7 +12,8 @@
 
 extern HWND CurrentDialog;        // the open call dialog, or NULL
 extern DWORD DialogKind;          // DIALOG_KIND_INCOMING or DIALOG_KIND_ON_HOLD
-extern DWORD CountdownSeconds;    // seconds left on the open dialog; NO_COUNTDOWN: none
+extern DWORD CountdownSeconds;    // seconds left on the open dialog's countdown
+extern BOOL CountdownRunning;     // FALSE while the open dialog counts nothing down (NO_COUNTDOWN)
 extern DWORD LastStatusWord;      // the status word stored at the last change
 extern char CallerIdBuffer[CALLER_ID_BUFFER_SIZE];
 

@@ -8,7 +8,8 @@
 #define IDD_INCOMING_CALL_MOH 103  // incoming call, Modem-On-Hold supported
 
 // Controls
-#define IDC_ACCEPT 1               // also "Back On-Line" in the on-hold dialog
+#define IDC_ACCEPT 1               // "Accept Call" in the incoming-call dialogs
+#define IDC_BACK_ONLINE 1          // "Back On-Line" in the on-hold dialog
 #define IDC_IGNORE 2
 #define IDC_NO_MORE_PROMPTS 1000
 #define IDC_CALLER_ID 1001

@@ -357,24 +357,31 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
         w->visible = false;
         EmitShown(w);
     }
+    // The handles of the windows that `related` picks, taken before any of them is destroyed:
+    // destroying one (an owned dialog with its controls) frees others that a list of pointers held.
+    auto handles = [](const std::function<bool(Window *)> &related) {
+        std::vector<HWND> out;
+        for (Window *x : AllWindows())
+            if (related(x))
+                out.push_back(x->handle);
+        return out;
+    };
     // Owned windows go first, then the window gets WM_DESTROY before its children.
-    for (Window *o : AllWindows())
-        if (o->owner == hWnd && !(o->style & WS_CHILD))
-            DestroyWindow(o->handle);
+    for (HWND o : handles([hWnd](Window *x) { return x->owner == hWnd && !(x->style & WS_CHILD); }))
+        if (FindWin(o))
+            DestroyWindow(o);
     std::function<void(HWND)> send_destroy = [&](HWND h) {
         Window *x = FindWin(h);
         if (!x)
             return;
         CallProc(x, WM_DESTROY, 0, 0);
-        for (Window *c : AllWindows())
-            if (c->parent == h)
-                send_destroy(c->handle);
+        for (HWND c : handles([h](Window *y) { return y->parent == h; }))
+            send_destroy(c);
     };
     send_destroy(hWnd);
     std::function<void(HWND)> finish = [&](HWND h) {
-        for (Window *c : AllWindows())
-            if (c->parent == h)
-                finish(c->handle);
+        for (HWND c : handles([h](Window *y) { return y->parent == h; }))
+            finish(c);
         Window *x = FindWin(h);
         if (!x)
             return;
