@@ -10,6 +10,7 @@ extern HINSTANCE ProgramInstance;  // this module: the call dialogs' templates a
 extern HWND HostWindow;            // recorded first thing in WM_CREATE, never changed afterwards
 
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-void RouteWaveMessage(UINT msg);
+// Hands a wave notice, with the device and header it names, to the stream it belongs to.
+void RouteWaveMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
 #endif

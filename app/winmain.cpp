@@ -6,6 +6,7 @@
 #include "app/host_window.h"
 #include "app/power.h"
 #include "driver/device_link.h"
+#include "speaker/streams.h"
 
 HINSTANCE ProgramInstance;  // this module
 HWND HostWindow;            // the hidden window every subsystem talks through
@@ -75,7 +76,7 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case MM_WIM_OPEN:
     case MM_WIM_CLOSE:
     case MM_WIM_DATA:
-        RouteWaveMessage(msg);
+        RouteWaveMessage(msg, wParam, lParam);
         return DefWindowProcA(hwnd, msg, wParam, lParam);
 
     default:
@@ -83,10 +84,19 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
 }
 
-void RouteWaveMessage(UINT msg)
+void RouteWaveMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // wParam is the device that sent the notice, lParam the header it has finished with: the
+    // handlers need both to tell a fresh notice from one left over by a stream since restarted.
     switch (msg) {
+    case MM_WOM_DONE:
+        OnPlaybackDone((HWAVEOUT)wParam, (LPWAVEHDR)lParam);
+        break;
+    case MM_WIM_DATA:
+        OnRecordData((HWAVEIN)wParam, (LPWAVEHDR)lParam);
+        break;
     default:
+        // MM_WOM_OPEN, MM_WOM_CLOSE, MM_WIM_OPEN, MM_WIM_CLOSE: nothing to do.
         break;
     }
 }

@@ -5,6 +5,7 @@
 #include "app/host_window.h"
 #include "app/user_language.h"
 #include "notify/status_poll.h"
+#include "speaker/streams.h"
 #include "speaker/watch.h"
 
 HANDLE VoiceDevice;                   // "\\.\VVOICE": the watch thread reads from it
@@ -38,6 +39,9 @@ int AllocateSharedBlocks(void)
 void FreeSharedBlocks(void)
 {
     if (pSpkLockMem) {
+        // The headers point into the block: the devices let go of it before it is released.
+        StopPlayback();
+        StopRecord();
         VirtualFree(pSpkLockMem, 0, MEM_RELEASE);
         pSpkLockMem = NULL;
     }
@@ -53,6 +57,8 @@ int StartDeviceLink(HWND hwnd)
     ReadUserLanguage();
     LastStatusWord = 0;
     DialogKind = 0;
+    // The stream guards exist before the block, and so before any thread or notice can use them.
+    InitStreamGuards();
     AllocateSharedBlocks();
 
     VoiceDevice = OpenDevice(VOICE_DEVICE_NAME);
@@ -114,5 +120,6 @@ void StopDeviceLink(void)
         ModemControlDevice = NULL;
     }
     FreeSharedBlocks();
+    DeleteStreamGuards();
     CloseCallDialog();
 }

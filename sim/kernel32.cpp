@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "driver_double.h"
 #include "handles.h"
@@ -27,6 +28,20 @@ struct CriticalState {
     int recursion = 0;
 };
 std::map<LPCRITICAL_SECTION, CriticalState> g_critical;
+
+// Threads the world did not start (a stress test's own threads) run freely, side by side: for them
+// a critical section is a real recursive lock. A section is used by one kind of thread or the other.
+std::mutex g_free_mu;
+std::map<LPCRITICAL_SECTION, std::unique_ptr<std::recursive_mutex>> g_free_locks;
+
+std::recursive_mutex &FreeLock(LPCRITICAL_SECTION cs)
+{
+    std::lock_guard<std::mutex> lock(g_free_mu);
+    auto &m = g_free_locks[cs];
+    if (!m)
+        m = std::make_unique<std::recursive_mutex>();
+    return *m;
+}
 
 struct Allocation {
     void *base;
@@ -154,6 +169,10 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
 {
+    if (!Self()) {
+        FreeLock(cs).lock();
+        return;
+    }
     YieldPoint();
     CriticalState &state = g_critical[cs];
     SimThread *self = Self();
@@ -167,6 +186,10 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
 {
+    if (!Self()) {
+        FreeLock(cs).unlock();
+        return;
+    }
     CriticalState &state = g_critical[cs];
     if (state.owner != Self() || state.recursion == 0)
         return;  // leaving a section one does not own is undefined; the world ignores it
@@ -178,7 +201,12 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
     YieldPoint();
 }
 
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) { g_critical.erase(cs); }
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
+{
+    g_critical.erase(cs);
+    std::lock_guard<std::mutex> lock(g_free_mu);
+    g_free_locks.erase(cs);
+}
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect)
 {

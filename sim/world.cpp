@@ -54,6 +54,11 @@ std::vector<std::function<void()>> &Polls()
     static std::vector<std::function<void()>> polls;
     return polls;
 }
+std::vector<std::function<void()>> &Finishers()
+{
+    static std::vector<std::function<void()>> finishers;
+    return finishers;
+}
 
 std::function<void(const std::string &)> g_sink;
 std::set<std::string> g_detail;
@@ -224,8 +229,14 @@ int RunMain(const std::function<int()> &body)
     return code;
 }
 
+void AtFinish(std::function<void()> fn) { Finishers().push_back(std::move(fn)); }
+
 void Finish(const char *reason)
 {
+    auto finishers = std::move(Finishers());
+    Finishers().clear();
+    for (auto &fn : finishers)
+        fn();
     Emit("end", {{"reason", reason}});
     fflush(stdout);
     fflush(stderr);

@@ -61,6 +61,8 @@ int RunMain(const std::function<int()>& body);
 
 // Leaves the process after flushing the trace: used at the scenario's end.
 [[noreturn]] void Finish(const char* reason);
+// Runs fn once in Finish, before the "end" event (end-of-run reports such as "audio").
+void AtFinish(std::function<void()> fn);
 
 // Gives other ready threads a chance to run at a platform call, when the scenario asks for
 // preemption (schedule.preempt); a no-op otherwise.

@@ -3,6 +3,7 @@
 
 #include "app/host_window.h"
 #include "driver/device_link.h"
+#include "speaker/streams.h"
 #include "speaker/watch.h"
 
 char WatchTrace[WATCH_TRACE_SIZE];  // the thread's last step, kept for a debugger
@@ -34,6 +35,13 @@ DWORD WINAPI WatchProc(LPVOID param)
         }
         if (pSpkLockMem->Status == SPK_STATUS_REQUESTS) {
             wsprintfA(WatchTrace, "WatchProc pD=%d, rD=%d", (int)pSpkLockMem->pD, (int)pSpkLockMem->rD);
+            // Every change stops both streams before starting the wanted ones, playback first.
+            StopPlayback();
+            StopRecord();
+            if (pSpkLockMem->pD & SPK_PLAY_WANTED)
+                StartPlayback(HostWindow);
+            if (pSpkLockMem->rD & SPK_REC_WANTED)
+                StartRecord(HostWindow);
             continue;
         }
         wsprintfA(WatchTrace, "pSpkLockMem->Status != 1");

@@ -44,6 +44,16 @@ TEST(BundledScenarios, TheDefaultOneIsAnIncomingCallAcceptedPutOnHoldAndBackOnLi
     ExpectCalls(run, expected);
     Json on_hold = run.Find("dialog", {{"template", 102}});
     EXPECT_EQ(on_hold["controls"]["1001"], "555 0100") << on_hold.dump();
+    // On hold, the speakerphone runs for 12 seconds both ways and carries the signals whole.
+    EXPECT_EQ(run.Find("stream", {{"dir", "out"}, {"state", "running"}})["t"], 8200) << run.Dump();
+    EXPECT_EQ(run.Find("stream", {{"dir", "in"}, {"state", "running"}})["t"], 8200) << run.Dump();
+    Json audio = run.Find("audio");
+    ASSERT_FALSE(audio.is_null()) << run.Dump();
+    EXPECT_GE(audio["out"]["ms"].get<long long>(), 11000) << audio.dump();
+    EXPECT_EQ(audio["out"]["underruns"], 0) << audio.dump();
+    EXPECT_EQ(audio["in"]["overruns"], 0) << audio.dump();
+    EXPECT_GT(audio["in"]["matching"].get<long long>(), 0) << audio.dump();
+    EXPECT_EQ(audio["in"]["matching"], audio["in"]["samples"]) << audio.dump();
     EXPECT_EQ(run.Find("exit")["code"], 0) << run.Dump();
 }
 
