@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Wine end-to-end tests, bounded in time: installs Wine, Xvfb and mingw-w64 from Debian when they
 # are missing, builds the host tools and the x86_64 program, then runs the Wine suites (the driver
-# double's contract and the fidelity of the world against the real program under Wine).
+# double's contract, the fidelity of the world against the real program under Wine, and sound on
+# ALSA's null device).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit=${WINE_TEST_LIMIT:-1500}
-packages=(wine wine64 xvfb gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+packages=(wine wine64 xvfb libasound2 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -100,6 +100,30 @@ std::vector<Json> WithoutUnseeableTexts(const std::vector<Json> &events)
     return out;
 }
 
+// A stream stopped and started again in the same instant (a request that keeps it on) may fall
+// between two looks of the driver double at the block: the world's pair is left out, and so is one
+// that Wine happened to see.
+std::vector<Json> WithoutInstantRestarts(const std::vector<Json> &events, long within)
+{
+    std::vector<Json> out;
+    std::vector<bool> drop(events.size(), false);
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i]["ev"] != "stream" || events[i]["state"] != "closed")
+            continue;
+        for (size_t j = i + 1; j < events.size(); ++j)
+            if (events[j]["ev"] == "stream" && events[j]["dir"] == events[i]["dir"] &&
+                events[j]["state"] == "running" &&
+                events[j]["t"].get<long>() - events[i]["t"].get<long>() <= within) {
+                drop[i] = drop[j] = true;
+                break;
+            }
+    }
+    for (size_t i = 0; i < events.size(); ++i)
+        if (!drop[i])
+            out.push_back(events[i]);
+    return out;
+}
+
 std::string Dump(const std::vector<Json> &events)
 {
     std::string out;
@@ -183,6 +207,16 @@ TEST(WineFidelity, CompareFindsWhatDiffers)
     ASSERT_EQ(kept.size(), 3u) << Dump(kept);
     EXPECT_EQ(kept[0]["t"], 900);
     EXPECT_EQ(kept[1]["template"], 102);
+    // Only a stop and start of the same stream close together is left out.
+    std::vector<Json> streams = {{{"t", 1000}, {"ev", "stream"}, {"dir", "out"}, {"state", "running"}},
+                                 {{"t", 4000}, {"ev", "stream"}, {"dir", "out"}, {"state", "closed"}},
+                                 {{"t", 4000}, {"ev", "stream"}, {"dir", "in"}, {"state", "running"}},
+                                 {{"t", 4010}, {"ev", "stream"}, {"dir", "out"}, {"state", "running"}},
+                                 {{"t", 7000}, {"ev", "stream"}, {"dir", "out"}, {"state", "closed"}}};
+    EXPECT_EQ(WithoutInstantRestarts(streams, 0).size(), 5u);
+    std::vector<Json> seen = WithoutInstantRestarts(streams, 50);
+    ASSERT_EQ(seen.size(), 3u) << Dump(seen);
+    EXPECT_EQ(seen[1]["dir"], "in");
 }
 
 TEST(WineFidelity, BundledScenariosMatchTheWorld)
@@ -229,8 +263,9 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
                         "/fidelity.err"),
                   0)
             << Slurp(out + "/fidelity.err");
-        std::vector<Json> world = WithoutUnseeableTexts(Observable(Parse(Slurp(out + "/fidelity.world"))));
-        std::vector<Json> wine_events = Observable(Parse(Slurp(out + "/fidelity.wine")));
+        std::vector<Json> world =
+            WithoutInstantRestarts(WithoutUnseeableTexts(Observable(Parse(Slurp(out + "/fidelity.world")))), 0);
+        std::vector<Json> wine_events = WithoutInstantRestarts(Observable(Parse(Slurp(out + "/fidelity.wine"))), 50);
         ASSERT_FALSE(wine_events.empty()) << "nothing observed under Wine; controller said:\n"
                                           << Slurp(out + "/play.err");
         std::string differences = Compare(world, wine_events);

@@ -10,3 +10,6 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+# Sound: ALSA's null device as Wine's output and input (no sound card needed): the standard ALSA
+# configuration, then our own (tools/wine/asound.conf) making the null device the default.
+export ALSA_CONFIG_PATH=${ALSA_CONFIG_PATH:-/usr/share/alsa/alsa.conf:$WINE_ROOT/tools/wine/asound.conf}

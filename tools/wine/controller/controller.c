@@ -65,6 +65,8 @@ static Seen Windows[MAX_WINDOWS];
 static int OpenBoxes;                     /* message boxes open now */
 static int LastPlayState, LastRecState;
 static unsigned char Record[112];         /* the record the driver reports */
+static int LastPlayIndex, LastRecIndex;   /* the rings' indices at the last look */
+static int PlayAdvances, RecAdvances;     /* buffers the rings moved on since their stream started */
 
 static LONGLONG SystemNow(void)
 {
@@ -516,21 +518,56 @@ static void EmitDriverEvent(const VxdEvent *e)
         break;
     }
     case VXD_EV_STATE:
+        /* A stream that closes reports how far its ring moved on: the wave notices kept it going. */
         if ((e->A != 0) != (LastPlayState != 0)) {
+            if (!e->A) {
+                Head(t, "ring");
+                printf(",\"dir\":\"out\",\"advances\":%d", PlayAdvances);
+                End();
+            }
             Head(t, "stream");
             printf(",\"dir\":\"out\",\"state\":\"%s\"", e->A ? "running" : "closed");
             End();
+            PlayAdvances = 0;
+            LastPlayIndex = -1;
         }
         if ((e->B != 0) != (LastRecState != 0)) {
+            if (!e->B) {
+                Head(t, "ring");
+                printf(",\"dir\":\"in\",\"advances\":%d", RecAdvances);
+                End();
+            }
             Head(t, "stream");
             printf(",\"dir\":\"in\",\"state\":\"%s\"", e->B ? "running" : "closed");
             End();
+            RecAdvances = 0;
+            LastRecIndex = -1;
         }
         LastPlayState = e->A;
         LastRecState = e->B;
         break;
     default:
         break;
+    }
+}
+
+/* The driver double's view of the block: how far the two rings have moved on. */
+static void WatchRings(void)
+{
+    if (!LastPlayState && !LastRecState)
+        return;
+    VxdBlockView v;
+    if (!Ctl(VXD_PEEK_BLOCK, NULL, 0, &v, sizeof(v)) || !v.Found)
+        return;
+    if (LastPlayState && v.PlayIndex >= 0 && v.PlayIndex < 8) {
+        if (LastPlayIndex >= 0)
+            PlayAdvances += (v.PlayIndex - LastPlayIndex + 8) % 8;
+        LastPlayIndex = v.PlayIndex;
+    }
+    if (LastRecState && v.RecIndex >= 0 && v.RecIndex < 16) {
+        if (LastRecIndex >= 0)
+            RecAdvances += (v.RecIndex - LastRecIndex + 16) % 16;
+        LastRecIndex = v.RecIndex;
     }
 }
 
@@ -749,6 +786,7 @@ int main(int argc, char **argv)
         while (NextStep < StepCount && Steps[NextStep].at <= t)
             Perform(&Steps[NextStep++], t);
         DrainDriver();
+        WatchRings();
         Observe(NowMs());
         if (WaitForSingleObject(Program, POLL_MS) == WAIT_OBJECT_0) {
             long long at = NowMs();
