@@ -38,7 +38,7 @@ const std::map<std::string, std::vector<std::string>> kCompared = {
     {"response", {"code", "status", "hold", "caller"}},
     {"messagebox", {"owner", "caption", "bytes", "depth"}},
     {"messagebox-closed", {"caption", "depth"}},
-    {"power", {"event", "answer"}},
+    {"power", {"event", "answer", "result"}},
     {"user", {"action", "control", "ok"}},
     {"stream", {"dir", "state"}},
     {"exit", {"code"}},

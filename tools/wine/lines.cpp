@@ -1,6 +1,7 @@
 // vudizeri-wine-lines: a scenario file as the plain lines the Wine controller plays.
 //
 //   name TEXT
+//   windows nt5
 //   locale VALUE | locale-missing | locale-nokey
 //   device voice|control MS|never
 //   stop hang|complete
@@ -32,14 +33,21 @@ std::string Hex(const std::string &bytes)
     return out.empty() ? "-" : out;
 }
 
+// An NT-family system of major version 5, which a prefix can report to the program (Wine's
+// "winxp64"); the program asks for no dial-up connections there, so the dial-up count does not matter.
+bool Nt5(const sim::Scenario &s) { return s.platform == 2 && s.major == 5; }
+
 std::string Unplayable(const sim::Scenario &s)
 {
     std::string out;
+    if (s.keys_used.count("system.windows") && !Nt5(s))
+        out += "system.windows (only 2000, xp and 2003)";
+    if (s.keys_used.count("system.dialup") && !Nt5(s) && s.dialup != 0)
+        out += std::string(out.empty() ? "" : ", ") + "system.dialup (only 0, or any on 2000, xp and 2003)";
     // What the far end says and the microphone hears shape only the samples, which the Wine run does
     // not compare: those keys are played (the driver double does not fill the playback area).
-    for (const char *key : {"system.windows", "system.windows_dir", "system.files", "system.telephony",
-                            "system.dialup", "system.sound", "system.show", "system.screen", "faults",
-                            "preempt_seed"})
+    for (const char *key : {"system.windows_dir", "system.files", "system.telephony", "system.sound",
+                            "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
     return out;
@@ -66,6 +74,8 @@ int main(int argc, char **argv)
         return 3;
     }
     printf("name %s\n", s.name.c_str());
+    if (s.keys_used.count("system.windows"))
+        printf("windows nt5\n");
     if (!s.locale_key)
         printf("locale-nokey\n");
     else if (!s.locale)

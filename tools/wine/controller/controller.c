@@ -56,6 +56,7 @@ static int StepCount, NextStep;
 static char LocaleMode[16] = "value", LocaleValue[64];
 static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
 static int StopHangs;
+static int Nt5;                           /* the program is to see an NT-family system of major version 5 */
 static HANDLE Double;                     /* the driver double's control device */
 static LONGLONG T0;                       /* system time of time 0, 100 ns units */
 static int Started;                       /* time 0 is known */
@@ -150,6 +151,8 @@ static int ReadLines(const char *path)
         char word[32], arg[256];
         if (sscanf(line, "locale %63s", LocaleValue) == 1 && strncmp(line, "locale ", 7) == 0)
             strcpy(LocaleMode, "value");
+        else if (strcmp(line, "windows nt5") == 0)
+            Nt5 = 1;
         else if (strcmp(line, "locale-missing") == 0)
             strcpy(LocaleMode, "missing");
         else if (strcmp(line, "locale-nokey") == 0)
@@ -204,6 +207,15 @@ static void PrepareRegistry(void)
         RegSetValueExA(key, "Locale", 0, REG_SZ, (const BYTE *)LocaleValue, (DWORD)strlen(LocaleValue) + 1);
     else
         RegDeleteValueA(key, "Locale");  /* no key and no value read the same to the program */
+    RegCloseKey(key);
+    /* The system version the program is told: Wine's per-program setting. */
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\vudizeri.exe", 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    if (Nt5)
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)"winxp64", 8);
+    else
+        RegDeleteValueA(key, "Version");
     RegCloseKey(key);
 }
 
@@ -700,7 +712,8 @@ static void Perform(const Step *s, long long t)
         DWORD_PTR result = 0;
         SendMessageTimeoutA(host, WM_POWERBROADCAST, (WPARAM)s->a, 0, SMTO_NORMAL, 5000, &result);
         Head(NowMs(), "power");
-        printf(",\"event\":%lld,\"answer\":\"%s\"", s->a, result == BROADCAST_QUERY_DENY ? "deny" : "default");
+        printf(",\"event\":%lld,\"answer\":\"%s\",\"result\":%llu", s->a,
+               result == BROADCAST_QUERY_DENY ? "deny" : "default", (unsigned long long)result);
         End();
     }
 }
