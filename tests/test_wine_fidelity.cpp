@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -271,6 +272,7 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
         std::string differences = Compare(world, wine_events);
         EXPECT_EQ(differences, "") << "world:\n" << Dump(world) << "Wine:\n" << Dump(wine_events);
         played++;
+        std::printf("played both ways: %s\n", name.c_str());
     }
     EXPECT_GE(played, 5) << "fewer bundled scenarios than expected were played under Wine";
 }
