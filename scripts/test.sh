@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
-# threading tests under ThreadSanitizer, and both Windows builds with a check of what they import.
+# threading tests under ThreadSanitizer, a bounded fuzz run, and both Windows builds with a check of
+# what they import.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,6 +21,8 @@ for preset in host host-asan host-tsan; do
   failed=$((failed + $1)) passed=$((passed + $2 - $1))
   [ "$status" -eq 0 ] || { echo "$passed passed, $failed failed"; exit 1; }
 done
+echo "== fuzz: random line-status records through the poll and the dialogs, 30 s"
+scripts/fuzz.sh 30 2>&1 | tail -n 12
 for preset in win32 win64; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null

@@ -187,13 +187,13 @@ struct Reader {
             for (auto it = f.begin(); it != f.end(); ++it) {
                 std::string path = it->first.Scalar();
                 SimFile file;
-                const YAML::Node spec = it->second;  // a copy: the iterator's value is a temporary
-                OnlyKeys(spec, "system.files." + path, {"content", "readonly", "attributes"});
-                if (spec["content"])
-                    file.content = Str(spec["content"], "system.files.content");
-                if (spec["attributes"])
-                    file.attributes = (uint32_t)Int(spec["attributes"], "system.files.attributes", 0, 0xFFFF);
-                if (spec["readonly"] && Bool(spec["readonly"], "system.files.readonly"))
+                const YAML::Node entry = it->second;  // a copy: the iterator's value is a temporary
+                OnlyKeys(entry, "system.files." + path, {"content", "readonly", "attributes"});
+                if (entry["content"])
+                    file.content = Str(entry["content"], "system.files.content");
+                if (entry["attributes"])
+                    file.attributes = (uint32_t)Int(entry["attributes"], "system.files.attributes", 0, 0xFFFF);
+                if (entry["readonly"] && Bool(entry["readonly"], "system.files.readonly"))
                     file.attributes |= 1;
                 s.files[path] = file;
             }

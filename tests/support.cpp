@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
 #include "play.h"
+#include "world.h"
 
 namespace support {
 
@@ -143,6 +146,27 @@ bool InChild(const std::function<void()> &body, std::string *output)
     if (!passed)
         fprintf(stderr, "%s", text.c_str());
     return passed;
+}
+
+bool InWorld(const std::function<void()> &body)
+{
+    return InChild([&body] {
+        sim::SetEndTime(3600 * 1000);
+        sim::RunMain([&body] {
+            body();
+            return 0;
+        });
+    });
+}
+
+std::string BundledScenario(const std::string &name)
+{
+    std::ifstream in(std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (text.str().empty())
+        ADD_FAILURE() << "scenarios/" << name << " is missing or empty";
+    return text.str();
 }
 
 }  // namespace support

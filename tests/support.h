@@ -31,6 +31,13 @@ Run Play(const std::string &yaml);
 // child's exit status says whether it passed. Returns what the child wrote to stderr when it failed.
 bool InChild(const std::function<void()> &body, std::string *output = nullptr);
 
+// Runs body as the program's main thread of a fresh world (an hour of virtual time at most), in a
+// child process; true when no check inside it failed.
+bool InWorld(const std::function<void()> &body);
+
+// The text of a bundled scenario file (scenarios/NAME); a test failure when it is missing or empty.
+std::string BundledScenario(const std::string &name);
+
 }  // namespace support
 
 #endif

@@ -11,18 +11,10 @@
 #include "system.h"
 #include "world.h"
 
+using support::InWorld;
+
 namespace {
 
-// Runs body as the program's main thread of a fresh world, in a child process.
-bool InWorld(const std::function<void()> &body)
-{
-    return support::InChild([&body] {
-        sim::RunMain([&body] {
-            body();
-            return 0;
-        });
-    });
-}
 
 TEST(ChoresBinding, AFailedBindingAnswers0x80000049OnceAndMinus16AfterwardsWithoutTryingAgain)
 {

@@ -132,20 +132,6 @@ TEST(PowerVeto, TheAnswerFollowsTheStatusWordTheLastPollRead)
 
 namespace {
 
-std::string ReadScenario(const std::string &name)
-{
-    std::string path = std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return "";
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
 
 TEST(PowerScenarios, TheBundledScenariosShowWhatTheirNamesSay)
 {
@@ -158,7 +144,7 @@ TEST(PowerScenarios, TheBundledScenariosShowWhatTheirNamesSay)
         {"suspend-no-control-device.yaml", {"default"}},
     };
     for (const Case &c : cases) {
-        std::string yaml = ReadScenario(c.file);
+        std::string yaml = support::BundledScenario(c.file);
         ASSERT_FALSE(yaml.empty()) << c.file;
         auto run = support::Play(yaml);
         ASSERT_EQ(run.status, 0) << c.file << "\n" << run.Dump();

@@ -11,17 +11,10 @@
 #include "system.h"
 #include "world.h"
 
+using support::InWorld;
+
 namespace {
 
-bool InWorld(const std::function<void()> &body)
-{
-    return support::InChild([&body] {
-        sim::RunMain([&body] {
-            body();
-            return 0;
-        });
-    });
-}
 
 // ---- RasEnumConnectionsA ----
 

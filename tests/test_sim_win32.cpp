@@ -53,13 +53,7 @@ void LoopUntil(HWND hwnd, sim::Ms until)
 
 void InWorld(const std::function<void()> &body)
 {
-    EXPECT_TRUE(support::InChild([&] {
-        sim::SetEndTime(3600 * 1000);
-        sim::RunMain([&] {
-            body();
-            return 0;
-        });
-    }));
+    EXPECT_TRUE(support::InWorld(body));
 }
 
 }  // namespace

@@ -18,12 +18,7 @@ namespace {
 
 Trace PlayBundled(const std::string &name)
 {
-    std::ifstream in(std::string(VUDIZERI_SOURCE_DIR) + "/scenarios/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (text.str().empty())
-        ADD_FAILURE() << "scenarios/" << name << " is missing or empty";
-    return Play(text.str());
+    return Play(support::BundledScenario(name));
 }
 
 }  // namespace
