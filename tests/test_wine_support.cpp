@@ -42,7 +42,8 @@ std::string OutDir() { return SourceDir() + "/build/wine"; }
 
 bool Available()
 {
-    return access("/usr/lib/wine/wine64", X_OK) == 0 && std::system("command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1") == 0;
+    return access("/usr/lib/wine/wine64", X_OK) == 0 &&
+           std::system("command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1 && command -v Xvfb >/dev/null 2>&1") == 0;
 }
 
 Session::Session()

@@ -6,7 +6,7 @@
 
 namespace wine {
 
-// Wine (/usr/lib/wine/wine64) and mingw-w64 are installed.
+// Wine (/usr/lib/wine/wine64), mingw-w64 and Xvfb are installed.
 bool Available();
 
 // Builds the Wine tools, starts the prefix's server with the driver double, and holds a lock so
