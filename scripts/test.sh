@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
-# threading tests under ThreadSanitizer, a bounded fuzz run, and both Windows builds with a check of
-# what they import.
+# threading tests under ThreadSanitizer, a bounded fuzz run, both Windows builds with a check of what
+# they import, and the x86_64 program under Wine against the world's scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,7 +13,8 @@ for preset in host host-asan host-tsan; do
   cmake --build --preset "$preset" -j"$jobs"
   log=$(mktemp)
   status=0
-  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$log" || status=$?
+  # The Wine suites need Wine and the x86_64 program: they run at the end, through scripts/wine.sh.
+  ctest --preset "$preset" -j"$jobs" -E '^Wine' 2>&1 | tee "$log" || status=$?
   total=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -n 1)
   rm -f "$log"
   [ -n "$total" ] || { echo "test.sh: $preset ran no test" >&2; exit 1; }
@@ -30,4 +31,17 @@ for preset in win32 win64; do
 done
 scripts/check_pe.sh build/win32/bin/vudizeri.exe i386
 scripts/check_pe.sh build/win64/bin/vudizeri.exe x86-64
+echo "== wine: the real x86_64 program under Wine with the driver double"
+log=$(mktemp)
+status=0
+scripts/wine.sh 2>&1 | tee "$log" || status=$?
+wine_passed=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' "$log" | tail -n 1)
+wine_failed=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$log" | tail -n 1)
+rm -f "$log"
+passed=$((passed + ${wine_passed:-0})) failed=$((failed + ${wine_failed:-0}))
+if [ "$status" -ne 0 ] || [ -z "$wine_passed$wine_failed" ]; then
+  [ "$failed" -gt 0 ] || failed=1
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
 echo "$passed passed, $failed failed"
