@@ -12,7 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "control.h"
+#include "client.h"
 
 #define HOST_CLASS "Tarvo VudIzeri"
 #define MAX_EVENTS 512
@@ -57,7 +57,6 @@ static char LocaleMode[16] = "value", LocaleValue[64];
 static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
 static int StopHangs;
 static int Nt5;                           /* the program is to see an NT-family system of major version 5 */
-static HANDLE Double;                     /* the driver double's control device */
 static LONGLONG T0;                       /* system time of time 0, 100 ns units */
 static int Started;                       /* time 0 is known */
 static DWORD ProgramPid;
@@ -111,6 +110,24 @@ static void End(void)
     fflush(stdout);
 }
 
+/* One direction's stream changed between running and closed: a stream that closes first reports how
+ * far its ring moved on (the wave notices kept it going); the count starts afresh either way. */
+static void ReportStream(long long t, const char *dir, int state, int last_state, int *advances, int *last_index)
+{
+    if ((state != 0) == (last_state != 0))
+        return;
+    if (!state) {
+        Head(t, "ring");
+        printf(",\"dir\":\"%s\",\"advances\":%d", dir, *advances);
+        End();
+    }
+    Head(t, "stream");
+    printf(",\"dir\":\"%s\",\"state\":\"%s\"", dir, state ? "running" : "closed");
+    End();
+    *advances = 0;
+    *last_index = -1;
+}
+
 static void WindowTextUtf8(HWND hwnd, char *out, int size)
 {
     WCHAR wide[512];
@@ -120,23 +137,6 @@ static void WindowTextUtf8(HWND hwnd, char *out, int size)
         out[0] = 0;
 }
 
-static BOOL Ctl(DWORD code, void *in, DWORD in_size, void *out, DWORD out_size)
-{
-    DWORD got = 0;
-    return DeviceIoControl(Double, code, in, in_size, out, out_size, &got, NULL);
-}
-
-static void Present(unsigned device, unsigned present)
-{
-    VxdPresence p = {device, present};
-    Ctl(VXD_SET_PRESENT, &p, sizeof(p), NULL, 0);
-}
-
-static void Say(unsigned kind, int pd, int rd, int status, unsigned error)
-{
-    VxdWord w = {kind, pd, rd, status, error};
-    Ctl(VXD_SAY, &w, sizeof(w), NULL, 0);
-}
 
 static int FromHex(char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; }
 
@@ -530,31 +530,8 @@ static void EmitDriverEvent(const VxdEvent *e)
         break;
     }
     case VXD_EV_STATE:
-        /* A stream that closes reports how far its ring moved on: the wave notices kept it going. */
-        if ((e->A != 0) != (LastPlayState != 0)) {
-            if (!e->A) {
-                Head(t, "ring");
-                printf(",\"dir\":\"out\",\"advances\":%d", PlayAdvances);
-                End();
-            }
-            Head(t, "stream");
-            printf(",\"dir\":\"out\",\"state\":\"%s\"", e->A ? "running" : "closed");
-            End();
-            PlayAdvances = 0;
-            LastPlayIndex = -1;
-        }
-        if ((e->B != 0) != (LastRecState != 0)) {
-            if (!e->B) {
-                Head(t, "ring");
-                printf(",\"dir\":\"in\",\"advances\":%d", RecAdvances);
-                End();
-            }
-            Head(t, "stream");
-            printf(",\"dir\":\"in\",\"state\":\"%s\"", e->B ? "running" : "closed");
-            End();
-            RecAdvances = 0;
-            LastRecIndex = -1;
-        }
+        ReportStream(t, "out", e->A, LastPlayState, &PlayAdvances, &LastPlayIndex);
+        ReportStream(t, "in", e->B, LastRecState, &RecAdvances, &LastRecIndex);
         LastPlayState = e->A;
         LastRecState = e->B;
         break;

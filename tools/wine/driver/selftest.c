@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "control.h"
+#include "client.h"
 
 #define IOCTL_GET_LINE_STATUS 0x80802804u
 #define IOCTL_SET_CALL_RESPONSE 0x80802808u
@@ -14,7 +14,6 @@
 #define READ_LENGTH 33460
 
 static int Passed, Failed;
-static HANDLE Double;
 
 static void Check(int ok, const char *name, const char *fmt, ...)
 {
@@ -32,23 +31,6 @@ static void Check(int ok, const char *name, const char *fmt, ...)
     Failed++;
 }
 
-static BOOL Ctl(DWORD code, void *in, DWORD in_size, void *out, DWORD out_size)
-{
-    DWORD got = 0;
-    return DeviceIoControl(Double, code, in, in_size, out, out_size, &got, NULL);
-}
-
-static void Present(unsigned device, unsigned present)
-{
-    VxdPresence p = {device, present};
-    Ctl(VXD_SET_PRESENT, &p, sizeof(p), NULL, 0);
-}
-
-static void Say(unsigned kind, int pd, int rd, int status, unsigned error)
-{
-    VxdWord w = {kind, pd, rd, status, error};
-    Ctl(VXD_SAY, &w, sizeof(w), NULL, 0);
-}
 
 static HANDLE Open(const char *name)
 {
