@@ -73,18 +73,8 @@ void ScheduleEvent(const Event &e)
 
 }  // namespace
 
-std::string UnsupportedKeys(const Scenario &s)
-{
-    // Every key of the scenario format is played by this world now.
-    return std::string();
-}
-
 void Play(const Scenario &s, const PlayOptions &options)
 {
-    std::string unsupported = UnsupportedKeys(s);
-    if (!unsupported.empty())
-        throw ScenarioError(s.file + ": this world cannot play these keys yet: " + unsupported);
-
     SetTraceSink(options.sink);
     SetCodePage(s.codepage);
     for (const std::string &what : s.trace)

@@ -16,11 +16,8 @@ struct PlayOptions {
 
 // Sets the world up and runs the program's WinMain in it. Never returns: the process ends with the
 // scenario (exit status 0), after the trace's last line. Throws ScenarioError, before anything runs,
-// for a scenario this world cannot play.
+// for a scenario this world cannot play (a signal's WAV file it cannot read).
 [[noreturn]] void Play(const Scenario &scenario, const PlayOptions &options);
-
-// Keys of the scenario that the world cannot play yet; empty when it can play them all.
-std::string UnsupportedKeys(const Scenario &scenario);
 
 }  // namespace sim
 

@@ -88,7 +88,8 @@ struct Scenario {
     Ms end = 0;                          // when the run stops if the program has not ended
     std::set<std::string> trace;         // optional trace detail: "ioctl"
     std::optional<uint64_t> preempt_seed;
-    std::set<std::string> keys_used;     // dotted keys present in the file, e.g. "system.sound"
+    std::set<std::string> keys_used;     // dotted keys present in the file, e.g. "system.sound" (the Wine
+                                         // converter refuses those the prefix cannot be made to have)
 };
 
 // Reads and checks a scenario file; throws ScenarioError.

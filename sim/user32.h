@@ -70,7 +70,6 @@ bool DismissInnermostMessageBox();
 int ScreenWidth();
 int ScreenHeight();
 void SetScreen(int width, int height);
-void SetShowCommand(int show);
 
 }  // namespace sim
 
