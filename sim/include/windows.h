@@ -83,7 +83,10 @@ typedef INT_PTR (WINAPI *FARPROC)(void);
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 #define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
 
 typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *LPRECT;
 typedef struct tagPOINT { LONG x, y; } POINT, *LPPOINT;
@@ -132,6 +135,10 @@ typedef struct _OVERLAPPED {
 #define ERROR_INVALID_TIMER 1402L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
 #define ERROR_NOT_LOCKED 158L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_INVALID_ADDRESS 487L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
@@ -145,6 +152,7 @@ void WINAPI SetLastError(DWORD dwErrCode);
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
 #define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -406,6 +414,7 @@ typedef struct tagCREATESTRUCTA {
 #define BN_CLICKED 0
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
+#define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
 #define BST_INDETERMINATE 0x0002
@@ -423,6 +432,10 @@ typedef struct tagCREATESTRUCTA {
 #define MB_ICONINFORMATION MB_ICONASTERISK
 #define MB_SETFOREGROUND 0x00010000L
 #define MB_TOPMOST 0x00040000L
+
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_ID (-12)
 
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
@@ -476,6 +489,7 @@ UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
 int WINAPI GetSystemMetrics(int nIndex);
 BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
