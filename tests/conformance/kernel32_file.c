@@ -36,6 +36,7 @@ static void test_windows_directory(void)
        windir, n);
     char small[4] = "abc";
     ok(GetWindowsDirectoryA(small, sizeof(small)) == n + 1, "a small buffer was not told the size needed\n");
+    ok(!strcmp(small, "abc"), "a small buffer was written: '%s'\n", small);
     ok(GetWindowsDirectoryA(NULL, 0) == n + 1, "no buffer was not told the size needed\n");
     char exact[MAX_PATH];
     ok(GetWindowsDirectoryA(exact, n) == n + 1, "a buffer without room for the NUL was taken\n");

@@ -60,6 +60,11 @@ static void test_global(void)
     ok(GlobalUnlock(moveable) == FALSE && GetLastError() == ERROR_NOT_LOCKED,
        "unlocking an unlocked block: error %u, expected ERROR_NOT_LOCKED\n", (unsigned)GetLastError());
     ok(GlobalFree(moveable) == NULL, "GlobalFree of a moveable block failed\n");
+    /* A freed handle is handed back with ERROR_INVALID_HANDLE, and cannot be locked. */
+    SET_ERROR();
+    ok(GlobalFree(moveable) == moveable && GetLastError() == ERROR_INVALID_HANDLE,
+       "freeing a freed block: error %u\n", (unsigned)GetLastError());
+    ok(GlobalLock(moveable) == NULL, "a freed block was locked\n");
 
     /* A moveable block of no bytes is discarded: it cannot be locked. */
     HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);

@@ -17,6 +17,11 @@ void func_kernel32_module(void)
         return;
     HMODULE again = LoadLibraryA("tapi32");
     ok(again == tapi, "the name without its extension gave another module\n");
+    char full[MAX_PATH];
+    GetWindowsDirectoryA(full, MAX_PATH);
+    strcat(full, "\\system32\\Tapi32.dll");
+    HMODULE third = LoadLibraryA(full);
+    ok(third == tapi, "the full path %s gave another module\n", full);
     ok(GetProcAddress(tapi, "tapiGetLocationInfoA") != NULL, "no tapiGetLocationInfoA, error %u\n",
        (unsigned)GetLastError());
     SET_ERROR();
@@ -28,9 +33,14 @@ void func_kernel32_module(void)
     SET_ERROR();
     ok(GetProcAddress(tapi, (LPCSTR)(ULONG_PTR)0xFFF0) == NULL && GetLastError() == ERROR_PROC_NOT_FOUND,
        "a missing ordinal: error %u\n", (unsigned)GetLastError());
+    ok(FreeLibrary(third), "FreeLibrary of the third reference failed\n");
     ok(FreeLibrary(again), "FreeLibrary of the second reference failed\n");
     ok(GetProcAddress(tapi, "tapiGetLocationInfoA") != NULL, "one FreeLibrary of two unloaded the library\n");
     ok(FreeLibrary(tapi), "FreeLibrary of the first reference failed\n");
+    /* Every reference freed: the module is gone. */
+    SET_ERROR();
+    ok(!FreeLibrary(tapi) && GetLastError() == ERROR_MOD_NOT_FOUND, "an unloaded module was freed: error %u\n",
+       (unsigned)GetLastError());
     SET_ERROR();
     ok(GetProcAddress((HMODULE)(ULONG_PTR)0x12340000, "tapiGetLocationInfoA") == NULL &&
            GetLastError() == ERROR_MOD_NOT_FOUND,

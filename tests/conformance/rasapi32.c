@@ -20,6 +20,7 @@ void func_rasapi32(void)
     DWORD cb = sizeof(entries), count = 99;
     DWORD r = RasEnumConnectionsA((LPRASCONNA)entries, &cb, &count);
     ok(r == ERROR_SUCCESS && count == 0, "no connections: %u, count %u\n", (unsigned)r, (unsigned)count);
+    ok_windows(cb == 0, "no connections need %u bytes\n", (unsigned)cb);
     cb = sizeof(classic_entry);
     count = 99;
     r = RasEnumConnectionsA((LPRASCONNA)entries, &cb, &count);
@@ -37,6 +38,9 @@ void func_rasapi32(void)
     entries[0].dwSize = sizeof(classic_entry);
     ok_windows(RasEnumConnectionsA((LPRASCONNA)entries, NULL, &count) == ERROR_INVALID_PARAMETER,
                "no size pointer did not answer ERROR_INVALID_PARAMETER\n");
+    cb = sizeof(entries);
+    ok_windows(RasEnumConnectionsA((LPRASCONNA)entries, &cb, NULL) == ERROR_INVALID_PARAMETER,
+               "no count pointer did not answer ERROR_INVALID_PARAMETER\n");
     cb = 0;
     count = 99;
     ok_windows(RasEnumConnectionsA(NULL, &cb, &count) == ERROR_SUCCESS && cb == 0 && count == 0,

@@ -129,6 +129,10 @@ static void test_creation(HWND owner)
     SendDlgItemMessageA(dlg, IDC_PUSH, BM_SETCHECK, BST_CHECKED, 0);
     ok(IsDlgButtonChecked(dlg, IDC_PUSH) == BST_UNCHECKED, "a push button took a check\n");
     ok(IsDlgButtonChecked(dlg, 4321) == 0, "a missing button is checked\n");
+    SendDlgItemMessageA(dlg, IDC_CHECK, BM_SETCHECK, BST_INDETERMINATE, 0);
+    ok(IsDlgButtonChecked(dlg, IDC_CHECK) == BST_CHECKED, "a two-state box took a third state\n");
+    /* The template's fixed texts carry the id 65535. */
+    ok(GetDlgItem(dlg, 0xFFFF) != NULL, "no control of id 65535\n");
 
     /* Geometry: 200 x 100 dialog units of "MS Sans Serif" 8 (base units 6 x 13: 300 x 163 pixels)
      * inside a 3-pixel modal frame and a 19-pixel caption, at 10, 10 dialog units in the owner's
@@ -181,6 +185,12 @@ static void test_hidden(HWND owner)
     HWND dlg = CreateDialogParamA(conformance_instance(), MAKEINTRESOURCEA(IDD_HIDDEN), owner, dialog_proc, 0);
     ok(dlg != NULL, "CreateDialogParamA failed, error %u\n", (unsigned)GetLastError());
     ok(!IsWindowVisible(dlg), "a template without WS_VISIBLE gave a visible dialog\n");
+    HWND alone = CreateDialogParamA(conformance_instance(), MAKEINTRESOURCEA(IDD_HIDDEN), NULL, dialog_proc, 0);
+    RECT r;
+    GetWindowRect(alone, &r);
+    /* At 0, 0 of no owner the frame would stick out of the screen: the dialog is kept on it. */
+    ok(r.left == 0 && r.top == 0, "a dialog at 0, 0 of the screen is at %d,%d\n", (int)r.left, (int)r.top);
+    DestroyWindow(alone);
     ok(ShowWindow(dlg, SW_SHOWNORMAL) == FALSE, "ShowWindow answered that it was visible\n");
     ok(IsWindowVisible(dlg), "shown, yet not visible\n");
     /* Without a Cancel button WM_CLOSE still posts IDCANCEL's BN_CLICKED, from no control: the

@@ -102,14 +102,21 @@ static void test_order(void)
     MSG timer = next();
     ok(timer.message == WM_TIMER && timer.hwnd == hwnd && timer.wParam == 5 && timer.lParam == 0,
        "expected the pending WM_TIMER 5, got %#x %u\n", timer.message, (unsigned)timer.wParam);
-    /* Four periods passed, yet one tick was pending: the next comes a period later, not at once. */
+    /* Four periods passed, yet one tick was pending and no other is. */
     PostMessageA(hwnd, WM_USER + 1, 7, 0);
     MSG g = next();
     ok(g.message == WM_USER + 1 && g.wParam == 7, "a second tick was pending: %#x\n", g.message);
+    KillTimer(hwnd, 5);
+    /* The ticks keep the timer's phase: 250 ms into a 100 ms timer, the pending tick is taken, and the
+     * next one is due at 300 ms, not a whole period after the late one. */
+    SetTimer(hwnd, 5, 100, NULL);
+    Sleep(250);
+    MSG late = next();
     DWORD before = GetTickCount();
     MSG h = next();
-    ok(h.message == WM_TIMER && h.wParam == 5, "expected the next tick, got %#x\n", h.message);
-    ok(GetTickCount() - before <= 60, "the next tick took %u ms of a 50 ms period\n",
+    ok(late.message == WM_TIMER && h.message == WM_TIMER && h.wParam == 5, "expected two ticks, got %#x %#x\n",
+       late.message, h.message);
+    ok(GetTickCount() - before <= 80, "the next tick came %u ms after a late one, not at the timer's phase\n",
        (unsigned)(GetTickCount() - before));
 
     /* KillTimer drops the pending tick; a second KillTimer finds no timer. */

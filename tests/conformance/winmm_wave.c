@@ -29,6 +29,8 @@ static LRESULT notice_hook(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, in
     return 0;
 }
 
+static HWND notice_window;
+
 static WAVEFORMATEX speakerphone(void)
 {
     WAVEFORMATEX f;
@@ -74,6 +76,14 @@ static void test_query(void)
     ok(h == (HWAVEOUT)(ULONG_PTR)0xdeadf00d, "a format query wrote a handle\n");
     ok(waveOutOpen(NULL, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) == MMSYSERR_INVALPARAM,
        "an open without a handle pointer did not answer MMSYSERR_INVALPARAM\n");
+    nnotices = 0;
+    ok(waveOutOpen(&h, WAVE_MAPPER, &f, (DWORD_PTR)notice_window, 0, CALLBACK_WINDOW | WAVE_FORMAT_QUERY) ==
+           MMSYSERR_NOERROR,
+       "a query with a callback window failed\n");
+    conformance_pump(20);
+    ok(nnotices == 0, "a format query sent %d notices\n", nnotices);
+    ok(waveOutOpen(&h, WAVE_MAPPER, &f, (DWORD_PTR)(ULONG_PTR)0xdead0, 0, CALLBACK_WINDOW) == MMSYSERR_INVALPARAM,
+       "a callback window that is no window did not answer MMSYSERR_INVALPARAM\n");
     f.wFormatTag = 0x7777;
     ok(waveOutOpen(NULL, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY) == WAVERR_BADFORMAT,
        "an unknown format tag did not answer WAVERR_BADFORMAT\n");
@@ -246,6 +256,7 @@ static void test_input(HWND hwnd)
 void func_winmm_wave(void)
 {
     HWND hwnd = conformance_window(0, 0, 10, 10, NULL, notice_hook);
+    notice_window = hwnd;
     test_query();
     test_output(hwnd);
     test_input(hwnd);
