@@ -129,18 +129,25 @@ static void test_copy(void)
     ok(SetFileAttributesA(b, FILE_ATTRIBUTE_HIDDEN), "SetFileAttributesA failed\n");
     SET_ERROR();
     copied = CopyFileA(source, b, FALSE);
-    if (winetest_wine)
-        skip("Wine differs: a hidden target is replaced\n");
-    else
-        todo_world(!copied && GetLastError() == ERROR_ACCESS_DENIED, "a hidden target: %d, error %u\n", copied,
-                   (unsigned)GetLastError());
+    ok_windows(!copied && GetLastError() == ERROR_ACCESS_DENIED, "a hidden target: %d, error %u\n", copied,
+               (unsigned)GetLastError());
+    /* As CreateFile's: a hidden or system file is replaced only by one that has those attributes too. */
+    ok(SetFileAttributesA(b, FILE_ATTRIBUTE_SYSTEM), "SetFileAttributesA failed\n");
+    SET_ERROR();
+    copied = CopyFileA(source, b, FALSE);
+    ok_windows(!copied && GetLastError() == ERROR_ACCESS_DENIED, "a system target: %d, error %u\n", copied,
+               (unsigned)GetLastError());
+    ok(SetFileAttributesA(a, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), "SetFileAttributesA failed\n");
+    ok(CopyFileA(a, b, FALSE), "a hidden system file over a system one failed, error %u\n", (unsigned)GetLastError());
+    ok(kept(b) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), "the copy's attributes %#x\n",
+       (unsigned)GetFileAttributesA(b));
     ok(SetFileAttributesA(b, FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA failed\n");
     ok(CopyFileA(source, b, FALSE), "copying over a normal file failed, error %u\n", (unsigned)GetLastError());
     /* Directories, missing sources and targets, the file onto itself. */
     SET_ERROR();
     copied = CopyFileA(windir, b, FALSE);
-    todo_world(!copied && GetLastError() == ERROR_ACCESS_DENIED, "a directory as the source: %d, error %u\n",
-               copied, (unsigned)GetLastError());
+    ok(!copied && GetLastError() == ERROR_ACCESS_DENIED, "a directory as the source: %d, error %u\n", copied,
+       (unsigned)GetLastError());
     expect_error(CopyFileA(source, windir, FALSE), ERROR_ACCESS_DENIED);
     path(b, "conf_none.tmp");
     expect_error(CopyFileA(b, a, FALSE), ERROR_FILE_NOT_FOUND);
