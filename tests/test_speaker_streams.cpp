@@ -343,8 +343,9 @@ TEST(SpeakerStreams, StopWithoutADeviceOnlyClearsTheStateAndTwiceIsHarmless)
 
 TEST(SpeakerStreams, ADeviceThatRefusesToResetKeepsItsHandleAndNoSecondDeviceOpensBesideIt)
 {
-    // Each device refuses its first reset, at the restart of 2 s: its headers stay queued, so neither
-    // unprepare nor close can succeed. The start that follows closes it first, then opens it again.
+    // At the restart of 2 s the output device refuses its reset, so its headers stay queued and
+    // neither unprepare nor close can succeed; the input device refuses its close. The start that
+    // follows closes each first, then opens it again.
     const std::string requests = R"(
 events:
   - {at: 1, speaker: {pD: 4, rD: 4}}
@@ -354,12 +355,12 @@ events:
   - {at: 5, close: true}
 )";
     support::Run once = support::Play("driver: {voice: 0, control: 0}\n"
-                                      "faults: [{call: waveOutReset}, {call: waveInReset}]\n" + requests);
+                                      "faults: [{call: waveOutReset}, {call: waveInClose}]\n" + requests);
     ASSERT_EQ(once.status, 0) << once.Dump();
     std::vector<std::string> restart = {"3000 out closed", "3000 in closed", "3000 out running", "3000 in running",
                                         "4000 out closed", "4000 in closed"};
     std::vector<std::string> expected = Join({{"1000 out running", "1000 in running", "2000 fault waveOutReset",
-                                               "2000 fault waveInReset", "2000 out closed", "2000 out running",
+                                               "2000 fault waveInClose", "2000 out closed", "2000 out running",
                                                "2000 in closed", "2000 in running"},
                                               restart});
     EXPECT_EQ(StreamTimeline(once.events), expected) << once.Dump();
