@@ -1,6 +1,7 @@
 // Bad scenario files get a clear message and exit status 2; good ones replay byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -65,6 +66,13 @@ TEST(ScenarioFiles, BadKeysAndValuesNameTheFileLineAndKey)
               "bad.yaml:1: key 'events.caller': CallerId holds at most 100 bytes");
     EXPECT_EQ(ErrorFor("driver: [1, 2]\n"), "bad.yaml:1: key 'driver': expected a mapping");
     EXPECT_EQ(ErrorFor("name: [unclosed\n").substr(0, 11), "bad.yaml:2:");
+    EXPECT_EQ(ErrorFor("events:\n  - {at: 1, dismiss: [GetLastError]}\n"),
+              "bad.yaml:2: key 'events.dismiss': expected true or a message box caption");
+    EXPECT_EQ(ErrorFor("events:\n  - {at: 1, dismiss: false}\n"),
+              "bad.yaml:2: key 'events.dismiss': only true or a caption has a meaning");
+    EXPECT_EQ(ErrorFor("system: {windows: 7}\nevents:\n  - {at: 1, power: 2}\n"),
+              "bad.yaml:3: key 'events.power': Windows Vista and later never send PBT_APMQUERYSUSPENDFAILED "
+              "(system.windows is 6.1)");
 }
 
 TEST(ScenarioFiles, RunnerExitsTwoWithTheMessageForBadOrUnreadableFiles)
@@ -94,4 +102,19 @@ TEST(ScenarioFiles, SameScenarioSameTraceByteForByte)
     Result text = Runner("--format text " + path);
     ASSERT_EQ(text.status, 0) << text.out;
     EXPECT_NE(text.out.find("0.000 s  window"), std::string::npos) << text.out;
+}
+
+TEST(ScenarioFiles, TextFormatKeepsOneEventPerLine)
+{
+    // The watch thread's box shows the system's text, which ends in a line break.
+    std::string path = WriteTemp("driver: {voice: 0, control: 0}\nevents:\n  - {at: 1, voice_error: 31}\n"
+                                 "  - {at: 2, dismiss: true}\n  - {at: 3, close: true}\n");
+    Result json = Runner(path), text = Runner("--format text " + path);
+    unlink(path.c_str());
+    ASSERT_EQ(json.status, 0) << json.out;
+    ASSERT_EQ(text.status, 0) << text.out;
+    auto lines = [](const std::string &s) { return std::count(s.begin(), s.end(), '\n'); };
+    EXPECT_EQ(lines(text.out), lines(json.out)) << text.out;
+    EXPECT_NE(text.out.find("text=\"A device attached to the system is not functioning.\\r\\n\""), std::string::npos)
+        << text.out;
 }
