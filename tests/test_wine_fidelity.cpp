@@ -224,10 +224,10 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
 {
     if (!wine::Available())
         GTEST_SKIP() << "Wine is not installed";
-    std::string exe = wine::SourceDir() + "/build/win64/bin/vudizeri.exe";
+    std::string exe = wine::Program();
     std::string lines = BinDir() + "/vudizeri-wine-lines";
     if (access(exe.c_str(), R_OK) != 0)
-        GTEST_SKIP() << "no x86_64 program: cmake --preset win64 && cmake --build --preset win64";
+        GTEST_SKIP() << "no program " << wine::Program() << ": cmake --build --preset " << wine::Arch();
     ASSERT_EQ(access(lines.c_str(), X_OK), 0) << lines;
 
     std::vector<std::string> files;

@@ -37,8 +37,8 @@ TEST(WineSound, SpeakerphoneStreamsRunOnTheNullDeviceAndTheirRingsTurn)
 {
     if (!wine::Available())
         GTEST_SKIP() << "Wine is not installed";
-    if (access((wine::SourceDir() + "/build/win64/bin/vudizeri.exe").c_str(), R_OK) != 0)
-        GTEST_SKIP() << "no x86_64 program: cmake --preset win64 && cmake --build --preset win64";
+    if (access(wine::Program().c_str(), R_OK) != 0)
+        GTEST_SKIP() << "no program " << wine::Program() << ": cmake --build --preset " << wine::Arch();
     wine::Session session;
     ASSERT_TRUE(session.ok) << session.log;
     std::string out = wine::OutDir() + "/sound.trace";

@@ -1,12 +1,14 @@
 // vudizeri-wine-lines: a scenario file as the plain lines the Wine controller plays.
 //
 //   name TEXT
-//   windows nt5
+//   windows 95|98|me|nt4|2000|xp|2003|vista|7   (the system's version, told to the program through
+//                                            Wine's per-program setting)
 //   locale VALUE | locale-missing | locale-nokey
 //   device voice|control MS|never
 //   stop hang|complete
 //   end MS
-//   at MS status WORD CALLER-HEX|- HOLD|-
+//   at MS status WORD CALLER HOLD    (CALLER: - keeps it, . empties it, else its bytes in hex;
+//                                     HOLD: - keeps it; see tools/wine/controller/record.h)
 //   at MS click|check|uncheck ID
 //   at MS dismiss | close
 //   at MS speaker PD RD | voice_status N | voice_error N | power N
@@ -30,23 +32,48 @@ std::string Hex(const std::string &bytes)
         out += digits[c >> 4];
         out += digits[c & 15];
     }
-    return out.empty() ? "-" : out;
+    return out.empty() ? "." : out;
 }
 
-// An NT-family system of major version 5, which a prefix can report to the program (Wine's
-// "winxp64"); the program asks for no dial-up connections there, so the dial-up count does not matter.
-bool Nt5(const sim::Scenario &s) { return s.platform == 2 && s.major == 5; }
+// The versions Wine can tell a program (HKCU\Software\Wine\AppDefaults\PROGRAM\Version), by the
+// scenario's name for them.
+const char *WineVersion(const sim::Scenario &s)
+{
+    struct Known {
+        const char *name;
+        uint32_t platform, major, minor;
+    };
+    static const Known known[] = {{"95", 1, 4, 0},   {"98", 1, 4, 10},  {"me", 1, 4, 90},
+                                  {"nt4", 2, 4, 0},  {"2000", 2, 5, 0}, {"xp", 2, 5, 1},
+                                  {"2003", 2, 5, 2}, {"vista", 2, 6, 0}, {"7", 2, 6, 1}};
+    for (const Known &k : known)
+        if (s.platform == k.platform && s.major == k.major && s.minor == k.minor)
+            return k.name;
+    return nullptr;
+}
 
 std::string Unplayable(const sim::Scenario &s)
 {
     std::string out;
-    if (s.keys_used.count("system.windows") && !Nt5(s))
-        out += "system.windows (only 2000, xp and 2003)";
-    if (s.keys_used.count("system.dialup") && !Nt5(s) && s.dialup != 0)
-        out += std::string(out.empty() ? "" : ", ") + "system.dialup (only 0, or any on 2000, xp and 2003)";
+    if (s.keys_used.count("system.windows") && !WineVersion(s))
+        out += "system.windows (only the versions Wine knows: 95, 98, me, nt4, 2000, xp, 2003, vista, 7)";
+    // Wine's dial-up library reports no connections; the program asks only below NT 5.
+    bool asks_dialup = s.platform == 1 || (s.platform == 2 && s.major < 5);
+    if (s.keys_used.count("system.dialup") && asks_dialup && s.dialup != 0)
+        out += std::string(out.empty() ? "" : ", ") + "system.dialup (only 0 where the program asks)";
+    // A driver completes a read with an NTSTATUS; Wine gives the reader back only the low 16 bits of
+    // a Win32 code carried in one (0xC007xxxx).
+    for (const sim::Event &e : s.events)
+        if (e.kind == sim::Event::VoiceError && e.voice_error > 0xFFFF) {
+            out += std::string(out.empty() ? "" : ", ") + "events.voice_error (only codes up to 65535)";
+            break;
+        }
     // What the far end says and the microphone hears shape only the samples, which the Wine run does
     // not compare: those keys are played (the driver double does not fill the playback area).
-    for (const char *key : {"system.windows_dir", "system.files", "system.telephony", "system.sound",
+    // Wine's telephony library has a dialing location: a scenario that says so plays.
+    if (s.keys_used.count("system.telephony") && s.telephony != "location")
+        out += std::string(out.empty() ? "" : ", ") + "system.telephony (only location)";
+    for (const char *key : {"system.windows_dir", "system.files", "system.sound",
                             "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
@@ -74,8 +101,7 @@ int main(int argc, char **argv)
         return 3;
     }
     printf("name %s\n", s.name.c_str());
-    if (s.keys_used.count("system.windows"))
-        printf("windows nt5\n");
+    printf("windows %s\n", WineVersion(s));  // XP where the scenario does not say, as in the world
     if (!s.locale_key)
         printf("locale-nokey\n");
     else if (!s.locale)
@@ -134,6 +160,9 @@ int main(int argc, char **argv)
                 printf("devices voice %d\n", *e.voice_present ? 1 : 0);
             else if (e.control_present)
                 printf("devices control %d\n", *e.control_present ? 1 : 0);
+            // Both in one event: the voice device first, as the world changes them.
+            if (e.voice_present && e.control_present)
+                printf("at %lld devices control %d\n", (long long)e.at, *e.control_present ? 1 : 0);
             break;
         }
     }

@@ -13,18 +13,22 @@
 #include <string.h>
 
 #include "client.h"
+#include "record.h"
 
 #define HOST_CLASS "Tarvo VudIzeri"
 #define MAX_EVENTS 512
 #define MAX_WINDOWS 32
 #define MAX_CONTROLS 24
 #define POLL_MS 10
+#define SETTLED_LOOKS 5   /* unchanged looks in a row before a dialog counts as placed */
+#define MAX_PENDING 200   /* passes after which a dialog is reported wherever it is */
+#define MAX_RETIRED 64
 
 typedef struct {
     long long at;
     char kind[16];
     long long a, b;
-    char text[256];
+    char text[320];
     char extra[32];
 } Step;
 
@@ -42,6 +46,7 @@ typedef struct {
     int template_id;
     int depth;
     int pending;        /* a call dialog seen but not reported: passes so far */
+    int still;          /* looks in a row that found it where it was */
     long long first_t;
     RECT last_rect;     /* where it was at the last pass, and whether on top */
     int last_topmost;
@@ -56,15 +61,17 @@ static int StepCount, NextStep;
 static char LocaleMode[16] = "value", LocaleValue[64];
 static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
 static int StopHangs;
-static int Nt5;                           /* the program is to see an NT-family system of major version 5 */
+static char Version[16];                  /* Wine's name for the system the program is to see */
 static LONGLONG T0;                       /* system time of time 0, 100 ns units */
 static int Started;                       /* time 0 is known */
 static DWORD ProgramPid;
 static HANDLE Program;
 static Seen Windows[MAX_WINDOWS];
 static int OpenBoxes;                     /* message boxes open now */
+static HWND Retired[MAX_RETIRED];         /* windows seen and gone: never reported again */
+static int RetiredCount, RetiredNext;
 static int LastPlayState, LastRecState;
-static unsigned char Record[112];         /* the record the driver reports */
+static unsigned char Record[VXD_RECORD_SIZE]; /* the record the driver reports */
 static int LastPlayIndex, LastRecIndex;   /* the rings' indices at the last look */
 static int PlayAdvances, RecAdvances;     /* buffers the rings moved on since their stream started */
 
@@ -138,7 +145,19 @@ static void WindowTextUtf8(HWND hwnd, char *out, int size)
 }
 
 
-static int FromHex(char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; }
+/* The scenario's name of a system as Wine's per-program setting names it. A 64-bit program under
+ * Wine is told XP as "winxp64" (the same NT 5 to the program). */
+static void WineVersionName(const char *scenario_name)
+{
+    static const char *names[][2] = {{"95", "win95"}, {"98", "win98"},     {"me", "winme"},
+                                     {"nt4", "nt40"}, {"2000", "win2k"},   {"xp", "winxp"},
+                                     {"2003", "win2003"}, {"vista", "vista"}, {"7", "win7"}};
+    for (size_t i = 0; i < sizeof(names) / sizeof(names[0]); ++i)
+        if (strcmp(scenario_name, names[i][0]) == 0)
+            snprintf(Version, sizeof(Version), "%s", names[i][1]);
+    if (sizeof(void *) == 8 && strcmp(Version, "winxp") == 0)
+        strcpy(Version, "winxp64");
+}
 
 static int ReadLines(const char *path)
 {
@@ -151,8 +170,8 @@ static int ReadLines(const char *path)
         char word[32], arg[256];
         if (sscanf(line, "locale %63s", LocaleValue) == 1 && strncmp(line, "locale ", 7) == 0)
             strcpy(LocaleMode, "value");
-        else if (strcmp(line, "windows nt5") == 0)
-            Nt5 = 1;
+        else if (sscanf(line, "windows %15s", word) == 1)
+            WineVersionName(word);
         else if (strcmp(line, "locale-missing") == 0)
             strcpy(LocaleMode, "missing");
         else if (strcmp(line, "locale-nokey") == 0)
@@ -170,15 +189,15 @@ static int ReadLines(const char *path)
         else if (strncmp(line, "at ", 3) == 0 && StepCount < MAX_EVENTS) {
             Step *s = &Steps[StepCount++];
             memset(s, 0, sizeof(*s));
-            char rest1[256] = "", rest2[32] = "";
-            sscanf(line, "at %lld %15s %lld %255s %31s", &s->at, s->kind, &s->a, rest1, rest2);
+            sscanf(line, "at %lld %15s %lld", &s->at, s->kind, &s->a);
             if (strcmp(s->kind, "devices") == 0) {
                 sscanf(line, "at %*d devices %31s %lld", s->extra, &s->b);
             } else if (strcmp(s->kind, "speaker") == 0) {
                 sscanf(line, "at %*d speaker %lld %lld", &s->a, &s->b);
             } else if (strcmp(s->kind, "status") == 0) {
-                strcpy(s->text, rest1);
-                strcpy(s->extra, rest2);
+                /* "WORD CALLER HOLD", applied to the record as record.h says */
+                const char *fields = strstr(line, " status ") + 8;
+                snprintf(s->text, sizeof(s->text), "%s", fields);
             }
         }
     }
@@ -212,8 +231,8 @@ static void PrepareRegistry(void)
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\vudizeri.exe", 0, NULL, 0, KEY_ALL_ACCESS,
                         NULL, &key, NULL) != ERROR_SUCCESS)
         return;
-    if (Nt5)
-        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)"winxp64", 8);
+    if (Version[0])
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)Version, (DWORD)strlen(Version) + 1);
     else
         RegDeleteValueA(key, "Version");
     RegCloseKey(key);
@@ -336,6 +355,13 @@ static void Observe(long long t)
         GetClassNameA(hwnd, cls, sizeof(cls));
         int visible = IsWindowVisible(hwnd) ? 1 : 0;
         if (!s) {
+            /* A window that is being destroyed can drop out of one enumeration and come back in the
+               next with its text gone: what was once seen and lost is not new. */
+            int retired = 0;
+            for (int k = 0; k < RetiredCount; ++k)
+                retired = retired || Retired[k] == hwnd;
+            if (retired)
+                continue;
             int kind = strcmp(cls, HOST_CLASS) == 0 ? 1 : strcmp(cls, "#32770") == 0 ? 0 : 4;
             if (kind == 4)
                 continue;  /* windows Wine makes for itself (IME and the like) */
@@ -414,15 +440,19 @@ static void Observe(long long t)
         }
         s->alive = 1;
         if (s->pending) {
-            /* The program shows the dialog from its template, then centres it and puts it on top:
-               report it once it has stayed in one place for a pass (at most ten passes). */
+            /* The program shows the dialog from its template, then centres it and puts it on top: report
+               it once several looks in a row found it in one place (one look is not enough for a slow,
+               emulated program that has not yet placed it). */
             RECT r;
             GetWindowRect(hwnd, &r);
             int topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-            int settled = EqualRect(&r, &s->last_rect) && topmost == s->last_topmost;
+            if (EqualRect(&r, &s->last_rect) && topmost == s->last_topmost)
+                s->still++;
+            else
+                s->still = 0;
             s->last_rect = r;
             s->last_topmost = topmost;
-            if (!settled && ++s->pending < 10)
+            if (s->still < SETTLED_LOOKS && ++s->pending < MAX_PENDING)
                 continue;
             s->pending = 0;
             s->visible = visible;
@@ -467,6 +497,9 @@ static void Observe(long long t)
         if (s->alive != 2)
             continue;
         s->alive = 0;
+        Retired[RetiredNext++ % MAX_RETIRED] = s->hwnd;
+        if (RetiredCount < MAX_RETIRED)
+            RetiredCount++;
         if (s->kind == 2) {
             if (s->pending) {
                 /* Gone before it was placed: it was shown all the same. */
@@ -646,19 +679,10 @@ static void Dismiss(long long t)
 
 static void SetStatus(const Step *s)
 {
-    unsigned status = (unsigned)s->a;
-    if (strcmp(s->text, "-") != 0) {
-        memset(Record, 0, 100);
-        size_t n = strlen(s->text) / 2;
-        for (size_t i = 0; i < n && i < 100; ++i)
-            Record[i] = (unsigned char)(FromHex(s->text[2 * i]) * 16 + FromHex(s->text[2 * i + 1]));
-    }
-    if (strcmp(s->extra, "-") != 0 && s->extra[0]) {
-        unsigned hold = (unsigned)strtoul(s->extra, NULL, 10);
-        memcpy(Record + 100, &hold, 4);
-    }
-    memcpy(Record + 104, &status, 4);
-    Ctl(VXD_SET_RECORD, Record, sizeof(Record), NULL, 0);
+    if (VxdApplyStatus(Record, s->text))
+        Ctl(VXD_SET_RECORD, Record, sizeof(Record), NULL, 0);
+    else
+        fprintf(stderr, "vxcontrol: bad status line: %s\n", s->text);
 }
 
 static void Perform(const Step *s, long long t)
@@ -689,8 +713,8 @@ static void Perform(const Step *s, long long t)
         DWORD_PTR result = 0;
         SendMessageTimeoutA(host, WM_POWERBROADCAST, (WPARAM)s->a, 0, SMTO_NORMAL, 5000, &result);
         Head(NowMs(), "power");
-        printf(",\"event\":%lld,\"answer\":\"%s\",\"result\":%llu", s->a,
-               result == BROADCAST_QUERY_DENY ? "deny" : "default", (unsigned long long)result);
+        printf(",\"event\":%lld,\"answer\":\"%s\",\"result\":%lld", s->a,
+               result == BROADCAST_QUERY_DENY ? "deny" : "default", (long long)(LRESULT)result);
         End();
     }
 }
