@@ -16,6 +16,8 @@ $cc -std=gnu11 -O2 "${warn[@]}" -fno-builtin -I/usr/share/mingw-w64/include/ddk 
 $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
     -o "$WINE_OUT/vxselftest.exe" "$here/driver/selftest.c"
 
+$cc -std=gnu11 -O2 "${warn[@]}" -mconsole -o "$WINE_OUT/vxsoundprobe.exe" "$here/driver/soundprobe.c" -lwinmm
+
 if [ -f "$here/controller/controller.c" ]; then
   $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
       -o "$WINE_OUT/vxcontrol.exe" "$here/controller/controller.c" -luser32 -lgdi32 -ladvapi32 -lpsapi
