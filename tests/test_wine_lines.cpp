@@ -152,10 +152,22 @@ TEST(ScenarioLinesForWine, RefusesWhatTheWineSideCannotMake)
     EXPECT_NE(why.find("events.voice_error"), std::string::npos) << why;
     Lines("events: [{at: 1, voice_error: 65535}, {at: 2, close: true}]\n", &status);
     EXPECT_EQ(status, 0);
-    // Wine's dial-up library reports no connections, and the program asks on Windows 98.
-    why = Lines("system: {windows: 98, dialup: 1}\nevents: [{at: 1, close: true}]\n", &status);
+    // The prefix's Windows directory is C:\windows.
+    why = Lines("system: {windows_dir: 'C:\\WINNT'}\nevents: [{at: 1, close: true}]\n", &status);
     EXPECT_EQ(status, 3);
-    EXPECT_NE(why.find("system.dialup"), std::string::npos) << why;
+    EXPECT_NE(why.find("system.windows_dir"), std::string::npos) << why;
+    why = Lines("system: {files: {'D:\\x.cpl': {content: a}}}\nevents: [{at: 1, close: true}]\n", &status);
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(why.find("system.files"), std::string::npos) << why;
+    // Telephony, dial-up and files under the Windows directory are told as they are.
+    std::string lines = Lines("system: {windows: 98, dialup: 2, telephony: no-function, files: "
+                              "{'C:\\WINDOWS\\system32\\vxmport.cpl': {content: ab, readonly: true}}}\n"
+                              "events: [{at: 1, close: true}]\n",
+                              &status);
+    EXPECT_EQ(status, 0) << lines;
+    EXPECT_NE(lines.find("telephony no-function\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("dialup 2\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("file 33 6162 C:\\WINDOWS\\system32\\vxmport.cpl\n"), std::string::npos) << lines;
 }
 
 }  // namespace

@@ -18,6 +18,12 @@ $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
 
 $cc -std=gnu11 -O2 "${warn[@]}" -mconsole -o "$WINE_OUT/vxsoundprobe.exe" "$here/driver/soundprobe.c" -lwinmm
 
+# The system library doubles the controller puts beside the program (tools/wine/doubles).
+$cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxrasapi32.dll" "$here/doubles/rasapi32.c"
+$cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -DWITH_LOCATION_FUNCTION -o "$WINE_OUT/vxtapi32.dll" \
+    "$here/doubles/tapi32.c"
+$cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxtapi32-nofunction.dll" "$here/doubles/tapi32.c"
+
 if [ -f "$here/controller/controller.c" ]; then
   $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
       -o "$WINE_OUT/vxcontrol.exe" "$here/controller/controller.c" -luser32 -lgdi32 -ladvapi32 -lpsapi

@@ -4,6 +4,9 @@
 //   windows 95|98|me|nt4|2000|xp|2003|vista|7   (the system's version, told to the program through
 //                                            Wine's per-program setting)
 //   locale VALUE | locale-missing | locale-nokey
+//   telephony location|no-location|no-function|no-library   (through the doubles in tools/wine/doubles)
+//   dialup N
+//   file ATTRIBUTES CONTENT-HEX PATH   (a file under the Windows directory, made before the start)
 //   device voice|control MS|never
 //   stop hang|complete
 //   end MS
@@ -15,8 +18,10 @@
 //   at MS devices voice|control 0|1
 //
 // Exit status 3, with the keys named on standard error, for a scenario that needs what the Wine
-// prefix cannot be made to have (another Windows version, files, telephony, dial-up, a sound card that
-// lacks a device or the format, faults).
+// prefix cannot be made to have (a version Wine has no name for, another Windows directory, files
+// elsewhere, a sound card that lacks a device or the format, faults).
+#include <strings.h>
+
 #include <cstdio>
 #include <string>
 
@@ -52,15 +57,16 @@ const char *WineVersion(const sim::Scenario &s)
     return nullptr;
 }
 
+bool SameText(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
 std::string Unplayable(const sim::Scenario &s)
 {
     std::string out;
     if (s.keys_used.count("system.windows") && !WineVersion(s))
         out += "system.windows (only the versions Wine knows: 95, 98, me, nt4, 2000, xp, 2003, vista, 7)";
-    // Wine's dial-up library reports no connections; the program asks only below NT 5.
-    bool asks_dialup = s.platform == 1 || (s.platform == 2 && s.major < 5);
-    if (s.keys_used.count("system.dialup") && asks_dialup && s.dialup != 0)
-        out += std::string(out.empty() ? "" : ", ") + "system.dialup (only 0 where the program asks)";
     // A driver completes a read with an NTSTATUS; Wine gives the reader back only the low 16 bits of
     // a Win32 code carried in one (0xC007xxxx).
     for (const sim::Event &e : s.events)
@@ -70,10 +76,15 @@ std::string Unplayable(const sim::Scenario &s)
         }
     // What the far end says and the microphone hears shape only the samples, which the Wine run does
     // not compare: those keys are played (the driver double does not fill the playback area).
-    // Wine's telephony library has a dialing location: a scenario that says so plays.
-    if (s.keys_used.count("system.telephony") && s.telephony != "location")
-        out += std::string(out.empty() ? "" : ", ") + "system.telephony (only location)";
-    for (const char *key : {"system.windows_dir", "system.files", "system.sound",
+    // The prefix's Windows directory is C:\windows: files only there, and no other directory.
+    if (s.keys_used.count("system.windows_dir") && !SameText(s.windows_dir, "C:\\WINDOWS"))
+        out += std::string(out.empty() ? "" : ", ") + "system.windows_dir (only C:\\WINDOWS)";
+    for (const auto &f : s.files)
+        if (!SameText(f.first.substr(0, 11), "C:\\WINDOWS\\") || f.first.find('\n') != std::string::npos) {
+            out += std::string(out.empty() ? "" : ", ") + "system.files (only under C:\\WINDOWS)";
+            break;
+        }
+    for (const char *key : {"system.sound",
                             "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
@@ -108,6 +119,10 @@ int main(int argc, char **argv)
         printf("locale-missing\n");
     else
         printf("locale %s\n", s.locale->c_str());
+    printf("telephony %s\n", s.telephony.c_str());
+    printf("dialup %d\n", s.dialup);
+    for (const auto &f : s.files)
+        printf("file %u %s %s\n", f.second.attributes, Hex(f.second.content).c_str(), f.first.c_str());
     auto device = [](const char *name, const std::optional<sim::Ms> &at) {
         if (at)
             printf("device %s %lld\n", name, (long long)*at);

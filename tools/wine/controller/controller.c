@@ -5,9 +5,14 @@
  *
  * Driver events go through the driver double's control device; the user's actions through Win32
  * (the call dialog's buttons and check box, the message boxes, WM_CLOSE, WM_POWERBROADCAST); the
- * user's locale into the registry before the program starts. Time 0 is when the program's host
+ * user's locale, the system's version and the doubles of the telephony and dial-up libraries into the
+ * registry and the program's directory, the scenario's files into the Windows directory, before the
+ * program starts. It reports what it can see of the program's chores too: the programs it starts
+ * (`exec`, with the program's file name; they are ended at once) and, when the run ends, each of
+ * the scenario's files as it is then (`file-final`); the files are removed afterwards. Time 0 is when the program's host
  * window or its first device open is seen, whichever is earlier; scenario times count from there. */
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +28,8 @@
 #define SETTLED_LOOKS 5   /* unchanged looks in a row before a dialog counts as placed */
 #define MAX_PENDING 200   /* passes after which a dialog is reported wherever it is */
 #define MAX_RETIRED 64
+#define MAX_FILES 16
+#define MAX_CHILDREN 16
 
 typedef struct {
     long long at;
@@ -61,6 +68,16 @@ static int StepCount, NextStep;
 static char LocaleMode[16] = "value", LocaleValue[64];
 static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
 static int StopHangs;
+static char Telephony[32] = "location";  /* location | no-location | no-function | no-library */
+static int DialUp;                        /* active dial-up connections */
+static struct {
+    DWORD attributes;
+    char hex[512];
+    char path[MAX_PATH];
+} Files[MAX_FILES];                       /* the scenario's files, as they are at the start */
+static int FileCount;
+static DWORD Children[MAX_CHILDREN];      /* programs the program started, seen and ended */
+static int ChildCount;
 static char Version[16];                  /* Wine's name for the system the program is to see */
 static LONGLONG T0;                       /* system time of time 0, 100 ns units */
 static int Started;                       /* time 0 is known */
@@ -172,7 +189,15 @@ static int ReadLines(const char *path)
             strcpy(LocaleMode, "value");
         else if (sscanf(line, "windows %15s", word) == 1)
             WineVersionName(word);
-        else if (strcmp(line, "locale-missing") == 0)
+        else if (sscanf(line, "telephony %31s", Telephony) == 1)
+            ;
+        else if (sscanf(line, "dialup %d", &DialUp) == 1)
+            ;
+        else if (strncmp(line, "file ", 5) == 0 && FileCount < MAX_FILES) {
+            int at = 0;
+            if (sscanf(line, "file %lu %511s %n", &Files[FileCount].attributes, Files[FileCount].hex, &at) == 2 && at)
+                snprintf(Files[FileCount++].path, MAX_PATH, "%s", line + at);
+        } else if (strcmp(line, "locale-missing") == 0)
             strcpy(LocaleMode, "missing");
         else if (strcmp(line, "locale-nokey") == 0)
             strcpy(LocaleMode, "nokey");
@@ -236,6 +261,123 @@ static void PrepareRegistry(void)
     else
         RegDeleteValueA(key, "Version");
     RegCloseKey(key);
+}
+
+/* The doubles of the system's telephony and dial-up libraries beside the program, and Wine's
+ * per-program order that loads them before its own (a disabled tapi32: "no library"); what they say
+ * is in the program's environment. */
+static void PrepareLibraries(const char *program)
+{
+    char dir[MAX_PATH], *name = NULL, path[MAX_PATH], source[MAX_PATH];
+    if (!GetFullPathNameA(program, MAX_PATH, dir, &name) || !name)
+        return;
+    *name = 0;
+    snprintf(path, MAX_PATH, "%srasapi32.dll", dir);
+    snprintf(source, MAX_PATH, "%svxrasapi32.dll", dir);
+    CopyFileA(source, path, FALSE);
+    snprintf(path, MAX_PATH, "%stapi32.dll", dir);
+    snprintf(source, MAX_PATH, "%s%s", dir, strcmp(Telephony, "no-function") == 0 ? "vxtapi32-nofunction.dll" : "vxtapi32.dll");
+    if (strcmp(Telephony, "no-library") == 0)
+        DeleteFileA(path);
+    else
+        CopyFileA(source, path, FALSE);
+    char count[16];
+    snprintf(count, sizeof(count), "%d", DialUp);
+    SetEnvironmentVariableA("VXD_DIALUP", count);
+    SetEnvironmentVariableA("VXD_TELEPHONY", Telephony);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\vudizeri.exe\\DllOverrides", 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    const char *tapi = strcmp(Telephony, "no-library") == 0 ? "" : "native";
+    RegSetValueExA(key, "rasapi32", 0, REG_SZ, (const BYTE *)"native", 7);
+    RegSetValueExA(key, "tapi32", 0, REG_SZ, (const BYTE *)tapi, (DWORD)strlen(tapi) + 1);
+    RegCloseKey(key);
+}
+
+static void PrepareFiles(void)
+{
+    for (int i = 0; i < FileCount; ++i) {
+        SetFileAttributesA(Files[i].path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(Files[i].path);
+        HANDLE f = CreateFileA(Files[i].path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (f == INVALID_HANDLE_VALUE) {
+            fprintf(stderr, "vxcontrol: cannot make %s: %lu\n", Files[i].path, GetLastError());
+            continue;
+        }
+        unsigned char record[VXD_RECORD_SIZE];
+        size_t n = strcmp(Files[i].hex, ".") == 0 ? 0 : strlen(Files[i].hex) / 2;
+        for (size_t k = 0; k < n; ++k) {
+            record[0] = (unsigned char)(VxdHexDigit(Files[i].hex[2 * k]) * 16 + VxdHexDigit(Files[i].hex[2 * k + 1]));
+            DWORD put = 0;
+            WriteFile(f, record, 1, &put, NULL);
+        }
+        CloseHandle(f);
+        SetFileAttributesA(Files[i].path, Files[i].attributes);
+    }
+}
+
+/* Each of the scenario's files as the run left it; then it is removed. */
+static void ReportFiles(long long t)
+{
+    for (int i = 0; i < FileCount; ++i) {
+        DWORD attributes = GetFileAttributesA(Files[i].path);
+        Head(t, "file-final");
+        printf(",\"path\":");
+        PutString(Files[i].path);
+        printf(",\"exists\":%s", attributes == INVALID_FILE_ATTRIBUTES ? "false" : "true");
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            printf(",\"attributes\":%lu,\"content\":\"", attributes);
+            HANDLE f = CreateFileA(Files[i].path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            unsigned char c;
+            DWORD got = 0;
+            while (f != INVALID_HANDLE_VALUE && ReadFile(f, &c, 1, &got, NULL) && got == 1)
+                printf("%02x", c);
+            if (f != INVALID_HANDLE_VALUE)
+                CloseHandle(f);
+            printf("\"");
+        }
+        End();
+        SetFileAttributesA(Files[i].path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(Files[i].path);
+    }
+}
+
+/* Programs the program started: reported by file name, and ended (nothing here needs them). */
+static void WatchChildren(long long t)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 p;
+    p.dwSize = sizeof(p);
+    for (BOOL more = Process32First(snap, &p); more; more = Process32Next(snap, &p)) {
+        if (p.th32ParentProcessID != ProgramPid || p.th32ProcessID == ProgramPid)
+            continue;
+        int seen = 0;
+        for (int i = 0; i < ChildCount; ++i)
+            seen = seen || Children[i] == p.th32ProcessID;
+        if (seen || ChildCount >= MAX_CHILDREN)
+            continue;
+        Children[ChildCount++] = p.th32ProcessID;
+        char name[MAX_PATH];
+        snprintf(name, sizeof(name), "%s", p.szExeFile);
+        CharLowerA(name);
+        /* Wine starts its desktop (and a console host) from the first program that needs one: Wine's,
+           not the program's, and needed. */
+        if (strcmp(name, "explorer.exe") == 0 || strcmp(name, "conhost.exe") == 0)
+            continue;
+        Head(t, "exec");
+        printf(",\"program\":");
+        PutString(name);
+        End();
+        HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, p.th32ProcessID);
+        if (child) {
+            TerminateProcess(child, 0);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snap);
 }
 
 /* ---- what the program shows ---- */
@@ -370,6 +512,10 @@ static void Observe(long long t)
             probe.hwnd = hwnd;
             EnumChildWindows(hwnd, ChildProc, (LPARAM)&probe);
             WindowTextUtf8(hwnd, probe.caption, sizeof(probe.caption));
+            /* The host window has its title from its creation on: one seen hidden and without it is
+               being destroyed (its text already gone), not a new window. */
+            if (kind == 1 && !probe.caption[0] && !visible)
+                continue;
             if (kind == 0) {
                 /* A call dialog has the caller's control; anything else is a message box. */
                 if (FindControl(&probe, 1001))
@@ -747,6 +893,8 @@ int main(int argc, char **argv)
     if (ControlAt == 0)
         Present(VXD_DEVICE_CONTROL, 1);
     PrepareRegistry();
+    PrepareLibraries(argv[2]);
+    PrepareFiles();
     SetCursorPos(4000, 4000);  /* the pointer out of the way, in a corner of the screen */
 
     STARTUPINFOA si;
@@ -787,6 +935,7 @@ int main(int argc, char **argv)
 
     long long end = EndAt > 0 ? EndAt : (StepCount ? Steps[StepCount - 1].at : 0) + 5000;
     const char *reason = "time";
+    int passes = 0;
     for (;;) {
         long long t = NowMs();
         if (VoiceAt > 0 && t >= VoiceAt) {
@@ -802,6 +951,8 @@ int main(int argc, char **argv)
         DrainDriver();
         WatchRings();
         Observe(NowMs());
+        if (++passes % 5 == 0)
+            WatchChildren(NowMs());
         if (WaitForSingleObject(Program, POLL_MS) == WAIT_OBJECT_0) {
             long long at = NowMs();
             DrainDriver();
@@ -820,6 +971,8 @@ int main(int argc, char **argv)
             break;
         }
     }
+    WatchChildren(NowMs());
+    ReportFiles(NowMs());
     Head(NowMs(), "end");
     printf(",\"reason\":\"%s\"", reason);
     End();
