@@ -29,6 +29,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr long kToleranceMs = 600;    // the poll's 1 s tick, placed against real time
+// The emulated i686 program reaches its start-up chores' WinExec (after the device link and loading
+// the telephony library) some 0.6 s after its start, where the world takes no time at all.
+constexpr long kEmulatedExecToleranceMs = 1200;
 constexpr long kLongestRealTimeMs = 40000;
 
 // The keys compared for each event the controller can observe; other events are not compared.
@@ -233,7 +236,7 @@ std::string Compare(const std::vector<Json> &world, const std::vector<Json> &win
             y.erase("t");
             if (x != y)
                 out += kind + " #" + std::to_string(i) + ": world " + a[i].dump() + " / Wine " + b[i].dump() + "\n";
-            else if (dt > kToleranceMs)
+            else if (dt > (kind == "exec" && wine::Arch() == "win32" ? kEmulatedExecToleranceMs : kToleranceMs))
                 out += kind + " #" + std::to_string(i) + ": " + std::to_string(dt) + " ms apart: world " +
                        a[i].dump() + " / Wine " + b[i].dump() + "\n";
         }
@@ -337,7 +340,9 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
         for (const Json &f : WorldFilesAtTheEnd(sim::LoadScenario(path), world_trace))
             world_trace.push_back(f);
         std::vector<Json> world = WithoutInstantRestarts(WithoutUnseeableTexts(Observable(world_trace)), 0);
-        std::vector<Json> wine_events = WithoutInstantRestarts(Observable(Parse(Slurp(out + "/fidelity.wine"))), 50);
+        // The emulated i686 program takes longer to reopen a stream.
+        long instant = wine::Arch() == "win32" ? 400 : 50;
+        std::vector<Json> wine_events = WithoutInstantRestarts(Observable(Parse(Slurp(out + "/fidelity.wine"))), instant);
         ASSERT_FALSE(wine_events.empty()) << "nothing observed under Wine; controller said:\n"
                                           << Slurp(out + "/play.err");
         std::string differences = Compare(world, wine_events);

@@ -74,18 +74,20 @@ std::string Unplayable(const sim::Scenario &s)
             out += std::string(out.empty() ? "" : ", ") + "events.voice_error (only codes up to 65535)";
             break;
         }
-    // What the far end says and the microphone hears shape only the samples, which the Wine run does
-    // not compare: those keys are played (the driver double does not fill the playback area).
-    // The prefix's Windows directory is C:\windows: files only there, and no other directory.
+    // The prefix's Windows directory is C:\windows: files only there, and no other directory; the
+    // controller makes at most 16 files of at most 250 bytes.
     if (s.keys_used.count("system.windows_dir") && !SameText(s.windows_dir, "C:\\WINDOWS"))
         out += std::string(out.empty() ? "" : ", ") + "system.windows_dir (only C:\\WINDOWS)";
     for (const auto &f : s.files)
-        if (!SameText(f.first.substr(0, 11), "C:\\WINDOWS\\") || f.first.find('\n') != std::string::npos) {
-            out += std::string(out.empty() ? "" : ", ") + "system.files (only under C:\\WINDOWS)";
+        if (!SameText(f.first.substr(0, 11), "C:\\WINDOWS\\") || f.first.find('\n') != std::string::npos ||
+            f.second.content.size() > 250 || s.files.size() > 16) {
+            out += std::string(out.empty() ? "" : ", ") +
+                   "system.files (only under C:\\WINDOWS, at most 16 of at most 250 bytes)";
             break;
         }
-    for (const char *key : {"system.sound",
-                            "system.show", "system.screen", "faults", "preempt_seed"})
+    // What the far end says and the microphone hears shape only the samples, which the Wine run does
+    // not compare: those keys are played (the driver double does not fill the playback area).
+    for (const char *key : {"system.sound", "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
     return out;

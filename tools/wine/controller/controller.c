@@ -54,6 +54,7 @@ typedef struct {
     int depth;
     int pending;        /* a call dialog seen but not reported: passes so far */
     int still;          /* looks in a row that found it where it was */
+    int placed;         /* it has moved or gone on top since it was first seen */
     long long first_t;
     RECT last_rect;     /* where it was at the last pass, and whether on top */
     int last_topmost;
@@ -359,19 +360,34 @@ static void WatchChildren(long long t)
             seen = seen || Children[i] == p.th32ProcessID;
         if (seen || ChildCount >= MAX_CHILDREN)
             continue;
-        Children[ChildCount++] = p.th32ProcessID;
+        /* Known by its image, and at the time it was created (it may take a second to run). */
+        HANDLE child = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, p.th32ProcessID);
+        char image[MAX_PATH] = "";
+        DWORD length = MAX_PATH;
+        if (!child || !QueryFullProcessImageNameA(child, 0, image, &length))
+            snprintf(image, sizeof(image), "%s", p.szExeFile);
+        const char *base = strrchr(image, '\\');
         char name[MAX_PATH];
-        snprintf(name, sizeof(name), "%s", p.szExeFile);
+        snprintf(name, sizeof(name), "%s", base ? base + 1 : image);
         CharLowerA(name);
+        FILETIME created, exited, kernel, user;
+        long long at = t;
+        if (child && GetProcessTimes(child, &created, &exited, &kernel, &user))
+            at = Ms(((LONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime);
         /* Wine starts its desktop (and a console host) from the first program that needs one: Wine's,
-           not the program's, and needed. */
-        if (strcmp(name, "explorer.exe") == 0 || strcmp(name, "conhost.exe") == 0)
+           not the program's, and needed. A child without a name yet is looked at again. */
+        if (!name[0] || strcmp(name, "explorer.exe") == 0 || strcmp(name, "conhost.exe") == 0) {
+            if (name[0])
+                Children[ChildCount++] = p.th32ProcessID;
+            if (child)
+                CloseHandle(child);
             continue;
-        Head(t, "exec");
+        }
+        Children[ChildCount++] = p.th32ProcessID;
+        Head(at, "exec");
         printf(",\"program\":");
         PutString(name);
         End();
-        HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, p.th32ProcessID);
         if (child) {
             TerminateProcess(child, 0);
             CloseHandle(child);
@@ -587,18 +603,19 @@ static void Observe(long long t)
         s->alive = 1;
         if (s->pending) {
             /* The program shows the dialog from its template, then centres it and puts it on top: report
-               it once several looks in a row found it in one place (one look is not enough for a slow,
-               emulated program that has not yet placed it). */
+               it once it has been placed (moved or put on top) and several looks in a row found it in
+               one place; a slow, emulated program may leave it where the template put it for a while.
+               A dialog never placed is reported after MAX_PENDING passes, where it is. */
             RECT r;
             GetWindowRect(hwnd, &r);
             int topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
             if (EqualRect(&r, &s->last_rect) && topmost == s->last_topmost)
                 s->still++;
             else
-                s->still = 0;
+                s->still = 0, s->placed = 1;
             s->last_rect = r;
             s->last_topmost = topmost;
-            if (s->still < SETTLED_LOOKS && ++s->pending < MAX_PENDING)
+            if ((!(s->placed || topmost) || s->still < SETTLED_LOOKS) && ++s->pending < MAX_PENDING)
                 continue;
             s->pending = 0;
             s->visible = visible;
