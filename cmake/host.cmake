@@ -5,6 +5,10 @@ find_package(nlohmann_json REQUIRED)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 find_package(Threads REQUIRED)
 
+# The program sees only the Win32 headers; the world's own headers are for sim/ itself and for the
+# host programs that drive the world (runner, tests, benchmarks, fuzz targets, Wine line converter).
+set(WORLD_INCLUDES ${CMAKE_SOURCE_DIR}/sim/win32 ${CMAKE_SOURCE_DIR}/sim/world)
+
 set(VUDIZERI_SANITIZE "" CACHE STRING "Sanitizers for the host build (address,undefined | thread)")
 if(VUDIZERI_SANITIZE)
   add_compile_options(-fsanitize=${VUDIZERI_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -27,9 +31,10 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/program_res.cpp
           -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
   DEPENDS ${RES_FILE} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake VERBATIM)
 
-file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/win32/*.cpp ${CMAKE_SOURCE_DIR}/sim/world/*.cpp)
 add_library(sim STATIC ${SIM_SOURCES} ${CMAKE_BINARY_DIR}/program_res.cpp)
-target_include_directories(sim PUBLIC ${CMAKE_SOURCE_DIR}/sim/include ${CMAKE_SOURCE_DIR}/sim)
+target_include_directories(sim PUBLIC ${CMAKE_SOURCE_DIR}/sim/include)
+target_include_directories(sim PRIVATE ${WORLD_INCLUDES})
 target_compile_options(sim PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
 target_link_libraries(sim PUBLIC yaml-cpp nlohmann_json::nlohmann_json PkgConfig::SNDFILE Threads::Threads)
 
@@ -41,6 +46,7 @@ target_link_libraries(program PUBLIC sim)
 
 add_executable(vudizeri-sim ${CMAKE_SOURCE_DIR}/tools/vudizeri_sim.cpp)
 target_compile_options(vudizeri-sim PRIVATE -Wall -Wextra -Werror)
+target_include_directories(vudizeri-sim PRIVATE ${WORLD_INCLUDES})
 # The program and the world call each other (WinMain, window procedures): link them as a group.
 target_link_libraries(vudizeri-sim PRIVATE -Wl,--start-group program sim -Wl,--end-group)
 
@@ -50,7 +56,7 @@ if(VUDIZERI_TESTS)
   include(GoogleTest)
   file(GLOB TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
   add_executable(vudizeri-tests ${TEST_SOURCES})
-  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${WORLD_INCLUDES})
   target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
   target_compile_definitions(vudizeri-tests PRIVATE
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
@@ -68,6 +74,7 @@ if(VUDIZERI_TESTS)
   file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
   if(benchmark_FOUND AND BENCH_SOURCES)
     add_executable(vudizeri-bench ${BENCH_SOURCES})
+    target_include_directories(vudizeri-bench PRIVATE ${WORLD_INCLUDES})
     target_link_libraries(vudizeri-bench PRIVATE -Wl,--start-group program sim -Wl,--end-group benchmark::benchmark)
   endif()
 endif()
@@ -75,4 +82,5 @@ endif()
 # The Wine harness (tools/wine/): scenario files as the lines its controller plays.
 add_executable(vudizeri-wine-lines ${CMAKE_SOURCE_DIR}/tools/wine/lines.cpp)
 target_compile_options(vudizeri-wine-lines PRIVATE -Wall -Wextra -Werror)
+target_include_directories(vudizeri-wine-lines PRIVATE ${WORLD_INCLUDES})
 target_link_libraries(vudizeri-wine-lines PRIVATE -Wl,--start-group program sim -Wl,--end-group)

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/sound.h"
+#include "sound.h"
 #include "support.h"
 
 using support::Json;

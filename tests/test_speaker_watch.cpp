@@ -1,7 +1,7 @@
 // The watch thread following the driver's requests, played as scenarios with the whole program.
 #include <cstring>
 
-#include "sim/driver_double.h"
+#include "driver_double.h"
 #include "speaker/watch.h"
 #include "speaker_support.h"
 
