@@ -40,22 +40,9 @@ std::string Hex(const std::string &bytes)
     return out.empty() ? "." : out;
 }
 
-// The versions Wine can tell a program (HKCU\Software\Wine\AppDefaults\PROGRAM\Version), by the
-// scenario's name for them.
-const char *WineVersion(const sim::Scenario &s)
-{
-    struct Known {
-        const char *name;
-        uint32_t platform, major, minor;
-    };
-    static const Known known[] = {{"95", 1, 4, 0},   {"98", 1, 4, 10},  {"me", 1, 4, 90},
-                                  {"nt4", 2, 4, 0},  {"2000", 2, 5, 0}, {"xp", 2, 5, 1},
-                                  {"2003", 2, 5, 2}, {"vista", 2, 6, 0}, {"7", 2, 6, 1}};
-    for (const Known &k : known)
-        if (s.platform == k.platform && s.major == k.major && s.minor == k.minor)
-            return k.name;
-    return nullptr;
-}
+// The versions Wine can tell a program (HKCU\Software\Wine\AppDefaults\PROGRAM\Version) are those
+// the scenario files have names for (the controller turns the name into Wine's).
+const char *WineVersion(const sim::Scenario &s) { return sim::WindowsName(s); }
 
 bool SameText(const std::string &a, const std::string &b)
 {

@@ -137,6 +137,7 @@ static void OwnGs(void)
 struct Start {
     void *(*routine)(void *);
     void *arg;
+    sigset_t mask; /* the creator's signal mask, for the new thread once it has its own %gs */
 };
 
 static void *StartThread(void *p)
@@ -144,13 +145,16 @@ static void *StartThread(void *p)
     struct Start s = *(struct Start *)p;
     free(p);
     OwnGs();
+    pthread_sigmask(SIG_SETMASK, &s.mask, NULL);
     return s.routine(s.arg);
 }
 
 /* glibc gives a new thread its TLS through the entry of the creator's %gs, which must therefore be the
    GDT entry glibc set up (an LDT index there is refused and the new thread would share the creator's
    TLS). While it creates a thread the creator's %gs is that GDT entry again, holding the creator's
-   own TLS; the lock keeps other creators out of the shared entry meanwhile. */
+   own TLS; the lock keeps other creators out of the shared entry meanwhile, and no signal reaches the
+   creator (whose %gs a signal return would reload from the entry the new thread has just taken) or
+   the new thread until each has its own selector again. */
 static pthread_mutex_t CreateLock = PTHREAD_MUTEX_INITIALIZER;
 
 int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routine)(void *), void *arg)
@@ -160,6 +164,10 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routin
         return RealPthreadCreate(thread, attr, routine, arg);
     s->routine = routine;
     s->arg = arg;
+    sigset_t all, saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
+    s->mask = saved;
     pthread_mutex_lock(&CreateLock);
     unsigned short mine = ReadGs();
     if (mine & 4) {
@@ -171,6 +179,7 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routin
     if (mine & 4)
         LoadGs(mine);
     pthread_mutex_unlock(&CreateLock);
+    pthread_sigmask(SIG_SETMASK, &saved, NULL); /* s belongs to the new thread once it runs */
     if (r)
         free(s);
     return r;
