@@ -23,6 +23,7 @@ $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxrasapi32.d
 $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -DWITH_LOCATION_FUNCTION -o "$WINE_OUT/vxtapi32.dll" \
     "$here/doubles/tapi32.c"
 $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxtapi32-nofunction.dll" "$here/doubles/tapi32.c"
+$cc -std=gnu11 -O2 "${warn[@]}" -mwindows -o "$WINE_OUT/control.exe" "$here/doubles/control.c"
 
 if [ -f "$here/controller/controller.c" ]; then
   $cc -std=gnu11 -O2 "${warn[@]}" -I"$here/driver" -mconsole \
