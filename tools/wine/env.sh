@@ -41,12 +41,6 @@ else
   WINE_CC=x86_64-w64-mingw32-gcc
   WINE_DRIVER_ENTRY=DriverEntry
   WINE_PROGRAM=$WINE_ROOT/build/win64/bin/vudizeri.exe
-  # Kept apart from the 32-bit prefix: where this machine can run 32-bit programs (scripts/wine32.sh
-  # set that up), 64-bit Wine would build its prefix's 32-bit side through qemu too, unrepaired and
-  # slow. Wine looks for its 32-bit loader beside the one named here ("wine" beside "wine64"): none.
-  mkdir -p "$WINE_OUT/loader"
-  ln -sfn "$WINE" "$WINE_OUT/loader/wine64"
-  export WINELOADER=$WINE_OUT/loader/wine64
 fi
 export WINEPREFIX=${WINEPREFIX:-$WINE_OUT/prefix}
 # Sound: ALSA's null device as Wine's output and input (no sound card needed): the standard ALSA
