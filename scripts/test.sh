@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
 # threading tests under ThreadSanitizer, a bounded fuzz run, both Windows builds with a check of what
-# they import, and the x86_64 program under Wine against the world's scenarios.
+# they import, the x86_64 program under 64-bit Wine and the shipped i686 program under 32-bit Wine
+# (through qemu's user mode) against the world's scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -32,23 +33,35 @@ done
 scripts/check_pe.sh build/win32/bin/vudizeri.exe i386
 scripts/check_pe.sh build/win64/bin/vudizeri.exe x86-64
 scripts/check_pe.sh build/win64/bin/vudizeri-conformance.exe x86-64 console
-echo "== wine: the real x86_64 program under Wine with the driver double"
-log=$(mktemp)
+# Runs a Wine script and counts its tests; a script that cannot run here says "skipped".
+wine_suites() {
+  local script=$1 log status=0 p f
+  log=$(mktemp)
+  "$script" 2>&1 | tee "$log" || status=$?
+  p=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' "$log" | tail -n 1)
+  f=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$log" | tail -n 1)
+  # The conformance suite under Wine counts as one test, as its run in the world does in ctest.
+  if grep -Eq '^conformance: under Wine: passed' "$log"; then
+    p=$((${p:-0} + 1))
+  elif grep -Eq '^conformance: under Wine' "$log"; then
+    f=$((${f:-0} + 1))
+  fi
+  if [ "$status" -eq 0 ] && grep -qx 'wine32: skipped' "$log"; then
+    echo "test.sh: $script skipped (see above)"
+    rm -f "$log"
+    return 0
+  fi
+  rm -f "$log"
+  passed=$((passed + ${p:-0})) failed=$((failed + ${f:-0}))
+  if [ "$status" -ne 0 ] || [ -z "$p$f" ]; then
+    [ "$failed" -gt 0 ] || failed=1
+    return 1
+  fi
+}
 status=0
-scripts/wine.sh 2>&1 | tee "$log" || status=$?
-wine_passed=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' "$log" | tail -n 1)
-wine_failed=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$log" | tail -n 1)
-# The conformance suite under Wine counts as one test, as its run in the world does in ctest.
-if grep -Eq '^conformance: under Wine: passed' "$log"; then
-  wine_passed=$((${wine_passed:-0} + 1))
-else
-  wine_failed=$((${wine_failed:-0} + 1))
-fi
-rm -f "$log"
-passed=$((passed + ${wine_passed:-0})) failed=$((failed + ${wine_failed:-0}))
-if [ "$status" -ne 0 ] || [ -z "$wine_passed$wine_failed" ]; then
-  [ "$failed" -gt 0 ] || failed=1
-  echo "$passed passed, $failed failed"
-  exit 1
-fi
+echo "== wine: the real x86_64 program under Wine with the driver double"
+wine_suites scripts/wine.sh || status=1
+echo "== wine32: the shipped i686 program under 32-bit Wine through qemu's user mode"
+wine_suites scripts/wine32.sh || status=1
 echo "$passed passed, $failed failed"
+exit $status

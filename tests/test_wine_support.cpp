@@ -38,10 +38,21 @@ int Shell(const std::string &command, const std::string &output)
 }  // namespace
 
 std::string SourceDir() { return VUDIZERI_SOURCE_DIR; }
-std::string OutDir() { return SourceDir() + "/build/wine"; }
+std::string Arch()
+{
+    const char *arch = std::getenv("WINE_ARCH");
+    return arch && std::string(arch) == "win32" ? "win32" : "win64";
+}
+
+std::string OutDir() { return SourceDir() + (Arch() == "win32" ? "/build/wine32" : "/build/wine"); }
+
+std::string Program() { return SourceDir() + "/build/" + Arch() + "/bin/vudizeri.exe"; }
 
 bool Available()
 {
+    if (Arch() == "win32")
+        return access("/usr/lib/wine/wine", X_OK) == 0 && access("/proc/sys/fs/binfmt_misc/qemu-i386", R_OK) == 0 &&
+               std::system("command -v i686-w64-mingw32-gcc >/dev/null 2>&1 && command -v Xvfb >/dev/null 2>&1") == 0;
     return access("/usr/lib/wine/wine64", X_OK) == 0 &&
            std::system("command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1 && command -v Xvfb >/dev/null 2>&1") == 0;
 }

@@ -13,6 +13,15 @@ namespace sim {
 
 namespace {
 
+// The systems a scenario can name.
+struct KnownWindows {
+    const char *name;
+    uint32_t platform, major, minor;
+};
+const KnownWindows kKnownWindows[] = {{"95", 1, 4, 0},   {"98", 1, 4, 10},  {"me", 1, 4, 90},
+                                      {"nt4", 2, 4, 0},  {"2000", 2, 5, 0}, {"xp", 2, 5, 1},
+                                      {"2003", 2, 5, 2}, {"vista", 2, 6, 0}, {"7", 2, 6, 1}};
+
 struct Reader {
     std::string file;
 
@@ -125,15 +134,8 @@ struct Reader {
             s.minor = n["minor"] ? (uint32_t)Int(n["minor"], "system.windows.minor", 0, 100) : 0;
             return;
         }
-        struct Known {
-            const char *name;
-            uint32_t platform, major, minor;
-        };
-        static const Known known[] = {{"95", 1, 4, 0},   {"98", 1, 4, 10},  {"me", 1, 4, 90},
-                                      {"nt4", 2, 4, 0},  {"2000", 2, 5, 0}, {"xp", 2, 5, 1},
-                                      {"2003", 2, 5, 2}, {"vista", 2, 6, 0}, {"7", 2, 6, 1}};
         std::string v = Str(n, "system.windows");
-        for (auto &k : known) {
+        for (auto &k : kKnownWindows) {
             if (v == k.name) {
                 s.platform = k.platform;
                 s.major = k.major;
@@ -444,6 +446,14 @@ Scenario ParseScenario(const std::string &yaml_text, const std::string &file_nam
             s.preempt_seed = (uint64_t)r.Int(root["schedule"]["preempt"], "schedule.preempt", 0, INT64_MAX);
     }
     return s;
+}
+
+const char *WindowsName(const Scenario &s)
+{
+    for (const KnownWindows &k : kKnownWindows)
+        if (s.platform == k.platform && s.major == k.major && s.minor == k.minor)
+            return k.name;
+    return nullptr;
 }
 
 Scenario LoadScenario(const std::string &path)

@@ -98,6 +98,10 @@ struct Scenario {
 Scenario LoadScenario(const std::string& path);
 Scenario ParseScenario(const std::string& yaml_text, const std::string& file_name);
 
+// The name the scenario files give the scenario's system ("98", "xp", ...); null for a version given
+// as a map that has no name.
+const char* WindowsName(const Scenario& s);
+
 }  // namespace sim
 
 #endif

@@ -1,15 +1,48 @@
 # Sourced by the Wine scripts: where things are and how Wine is run.
-# WINE_ROOT: the source tree; WINE_OUT: build/wine under it; WINEPREFIX: a prefix of our own there.
+# WINE_ARCH: win64 (default: the x86_64 program under 64-bit Wine, prefix in build/wine) or win32 (the
+# shipped i686 program under 32-bit Wine through qemu's user mode, prefix in build/wine32; see
+# scripts/wine32.sh). The two prefixes, their servers and their outputs are kept apart.
+# WINE_ROOT: the source tree; WINE_OUT: the output directory; WINEPREFIX: a prefix of our own there.
+export WINE_ARCH=${WINE_ARCH:-win64}
 WINE_ROOT=${WINE_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
-WINE_OUT=${WINE_OUT:-$WINE_ROOT/build/wine}
-export WINEPREFIX=${WINEPREFIX:-$WINE_OUT/prefix}
-export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 # No browser engine or .NET runtime offers: nothing may wait for an answer.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
-[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+if [ "$WINE_ARCH" = win32 ]; then
+  WINE_OUT=${WINE_OUT:-$WINE_ROOT/build/wine32}
+  export WINEARCH=win32
+  WINE=${WINE:-/usr/lib/wine/wine}
+  # Wine's native 64-bit server: only the 32-bit processes run under qemu.
+  WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
+  export WINESERVER
+  WINE_CC=i686-w64-mingw32-gcc
+  WINE_DRIVER_ENTRY=_DriverEntry@8
+  WINE_PROGRAM=$WINE_ROOT/build/win32/bin/vudizeri.exe
+  # The repairs of qemu's faults (tools/wine/qemu32): the dynamic linker picks the i386 library for
+  # the 32-bit processes and the x86_64 one (active only in the wineserver) for the others.
+  # They are built here, before any process is told to load them.
+  for _lib in i386-linux-gnu:-m32:guest x86_64-linux-gnu:-m64:server; do
+    IFS=: read -r _dir _flag _source <<<"$_lib"
+    _so=$WINE_OUT/qemu32/lib/$_dir/libvxq32.so _c=$WINE_ROOT/tools/wine/qemu32/$_source.c
+    if [ ! -f "$_so" ] || [ "$_c" -nt "$_so" ] || [ "$WINE_ROOT/tools/wine/qemu32/marker.h" -nt "$_so" ]; then
+      mkdir -p "${_so%/*}"
+      # The i386 library's signal wrapper runs with whatever %gs the signal found: no stack protector.
+      LD_PRELOAD= gcc "$_flag" -std=gnu11 -O2 -Wall -Wextra -Werror -fPIC -shared -fno-stack-protector \
+          -I"$WINE_ROOT/tools/wine/qemu32" -o "$_so" "$_c" || return 1
+    fi
+  done
+  export LD_PRELOAD="$WINE_OUT/qemu32/\$LIB/libvxq32.so"
+else
+  WINE_OUT=${WINE_OUT:-$WINE_ROOT/build/wine}
+  export WINEARCH=win64
+  WINE=${WINE:-/usr/lib/wine/wine64}
+  WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+  [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+  WINE_CC=x86_64-w64-mingw32-gcc
+  WINE_DRIVER_ENTRY=DriverEntry
+  WINE_PROGRAM=$WINE_ROOT/build/win64/bin/vudizeri.exe
+fi
+export WINEPREFIX=${WINEPREFIX:-$WINE_OUT/prefix}
 # Sound: ALSA's null device as Wine's output and input (no sound card needed): the standard ALSA
 # configuration, then our own (tools/wine/asound.conf) making the null device the default.
 export ALSA_CONFIG_PATH=${ALSA_CONFIG_PATH:-/usr/share/alsa/alsa.conf:$WINE_ROOT/tools/wine/asound.conf}

@@ -1,20 +1,27 @@
 // vudizeri-wine-lines: a scenario file as the plain lines the Wine controller plays.
 //
 //   name TEXT
-//   windows nt5
+//   windows 95|98|me|nt4|2000|xp|2003|vista|7   (the system's version, told to the program through
+//                                            Wine's per-program setting)
 //   locale VALUE | locale-missing | locale-nokey
+//   telephony location|no-location|no-function|no-library   (through the doubles in tools/wine/doubles)
+//   dialup N
+//   file ATTRIBUTES CONTENT-HEX PATH   (a file under the Windows directory, made before the start)
 //   device voice|control MS|never
 //   stop hang|complete
 //   end MS
-//   at MS status WORD CALLER-HEX|- HOLD|-
+//   at MS status WORD CALLER HOLD    (CALLER: - keeps it, . empties it, else its bytes in hex;
+//                                     HOLD: - keeps it; see tools/wine/controller/record.h)
 //   at MS click|check|uncheck ID
 //   at MS dismiss | close
 //   at MS speaker PD RD | voice_status N | voice_error N | power N
 //   at MS devices voice|control 0|1
 //
 // Exit status 3, with the keys named on standard error, for a scenario that needs what the Wine
-// prefix cannot be made to have (another Windows version, files, telephony, dial-up, a sound card that
-// lacks a device or the format, faults).
+// prefix cannot be made to have (a version Wine has no name for, another Windows directory, files
+// elsewhere, a sound card that lacks a device or the format, faults).
+#include <strings.h>
+
 #include <cstdio>
 #include <string>
 
@@ -30,24 +37,44 @@ std::string Hex(const std::string &bytes)
         out += digits[c >> 4];
         out += digits[c & 15];
     }
-    return out.empty() ? "-" : out;
+    return out.empty() ? "." : out;
 }
 
-// An NT-family system of major version 5, which a prefix can report to the program (Wine's
-// "winxp64"); the program asks for no dial-up connections there, so the dial-up count does not matter.
-bool Nt5(const sim::Scenario &s) { return s.platform == 2 && s.major == 5; }
+// The versions Wine can tell a program (HKCU\Software\Wine\AppDefaults\PROGRAM\Version) are those
+// the scenario files have names for (the controller turns the name into Wine's).
+const char *WineVersion(const sim::Scenario &s) { return sim::WindowsName(s); }
+
+bool SameText(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
 
 std::string Unplayable(const sim::Scenario &s)
 {
     std::string out;
-    if (s.keys_used.count("system.windows") && !Nt5(s))
-        out += "system.windows (only 2000, xp and 2003)";
-    if (s.keys_used.count("system.dialup") && !Nt5(s) && s.dialup != 0)
-        out += std::string(out.empty() ? "" : ", ") + "system.dialup (only 0, or any on 2000, xp and 2003)";
+    if (s.keys_used.count("system.windows") && !WineVersion(s))
+        out += "system.windows (only the versions Wine knows: 95, 98, me, nt4, 2000, xp, 2003, vista, 7)";
+    // A driver completes a read with an NTSTATUS; Wine gives the reader back only the low 16 bits of
+    // a Win32 code carried in one (0xC007xxxx).
+    for (const sim::Event &e : s.events)
+        if (e.kind == sim::Event::VoiceError && e.voice_error > 0xFFFF) {
+            out += std::string(out.empty() ? "" : ", ") + "events.voice_error (only codes up to 65535)";
+            break;
+        }
+    // The prefix's Windows directory is C:\windows: files only there, and no other directory; the
+    // controller makes at most 16 files of at most 250 bytes.
+    if (s.keys_used.count("system.windows_dir") && !SameText(s.windows_dir, "C:\\WINDOWS"))
+        out += std::string(out.empty() ? "" : ", ") + "system.windows_dir (only C:\\WINDOWS)";
+    for (const auto &f : s.files)
+        if (!SameText(f.first.substr(0, 11), "C:\\WINDOWS\\") || f.first.find('\n') != std::string::npos ||
+            f.second.content.size() > 250 || s.files.size() > 16) {
+            out += std::string(out.empty() ? "" : ", ") +
+                   "system.files (only under C:\\WINDOWS, at most 16 of at most 250 bytes)";
+            break;
+        }
     // What the far end says and the microphone hears shape only the samples, which the Wine run does
     // not compare: those keys are played (the driver double does not fill the playback area).
-    for (const char *key : {"system.windows_dir", "system.files", "system.telephony", "system.sound",
-                            "system.show", "system.screen", "faults", "preempt_seed"})
+    for (const char *key : {"system.sound", "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
     // The controller dismisses the box opened last; a box named by its caption it cannot pick.
@@ -80,14 +107,17 @@ int main(int argc, char **argv)
         return 3;
     }
     printf("name %s\n", s.name.c_str());
-    if (s.keys_used.count("system.windows"))
-        printf("windows nt5\n");
+    printf("windows %s\n", WineVersion(s));  // XP where the scenario does not say, as in the world
     if (!s.locale_key)
         printf("locale-nokey\n");
     else if (!s.locale)
         printf("locale-missing\n");
     else
         printf("locale %s\n", s.locale->c_str());
+    printf("telephony %s\n", s.telephony.c_str());
+    printf("dialup %d\n", s.dialup);
+    for (const auto &f : s.files)
+        printf("file %u %s %s\n", f.second.attributes, Hex(f.second.content).c_str(), f.first.c_str());
     auto device = [](const char *name, const std::optional<sim::Ms> &at) {
         if (at)
             printf("device %s %lld\n", name, (long long)*at);
@@ -140,6 +170,9 @@ int main(int argc, char **argv)
                 printf("devices voice %d\n", *e.voice_present ? 1 : 0);
             else if (e.control_present)
                 printf("devices control %d\n", *e.control_present ? 1 : 0);
+            // Both in one event: the voice device first, as the world changes them.
+            if (e.voice_present && e.control_present)
+                printf("at %lld devices control %d\n", (long long)e.at, *e.control_present ? 1 : 0);
             break;
         }
     }

@@ -5,26 +5,37 @@
  *
  * Driver events go through the driver double's control device; the user's actions through Win32
  * (the call dialog's buttons and check box, the message boxes, WM_CLOSE, WM_POWERBROADCAST); the
- * user's locale into the registry before the program starts. Time 0 is when the program's host
+ * user's locale, the system's version and the doubles of the telephony and dial-up libraries into the
+ * registry and the program's directory, the scenario's files into the Windows directory, before the
+ * program starts. It reports what it can see of the program's chores too: the programs it starts
+ * (`exec`, with the program's file name; they are ended at once) and, when the run ends, each of
+ * the scenario's files as it is then (`file-final`); the files are removed afterwards. Time 0 is when the program's host
  * window or its first device open is seen, whichever is earlier; scenario times count from there. */
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "client.h"
+#include "record.h"
 
 #define HOST_CLASS "Tarvo VudIzeri"
 #define MAX_EVENTS 512
 #define MAX_WINDOWS 32
 #define MAX_CONTROLS 24
 #define POLL_MS 10
+#define SETTLED_LOOKS 5   /* unchanged looks in a row before a dialog counts as placed */
+#define MAX_PENDING 200   /* passes after which a dialog is reported wherever it is */
+#define MAX_RETIRED 64
+#define MAX_FILES 16
+#define MAX_CHILDREN 16
 
 typedef struct {
     long long at;
     char kind[16];
     long long a, b;
-    char text[256];
+    char text[320];
     char extra[32];
 } Step;
 
@@ -42,6 +53,8 @@ typedef struct {
     int template_id;
     int depth;
     int pending;        /* a call dialog seen but not reported: passes so far */
+    int still;          /* looks in a row that found it where it was */
+    int placed;         /* it has moved or gone on top since it was first seen */
     long long first_t;
     RECT last_rect;     /* where it was at the last pass, and whether on top */
     int last_topmost;
@@ -56,15 +69,27 @@ static int StepCount, NextStep;
 static char LocaleMode[16] = "value", LocaleValue[64];
 static long long VoiceAt = 0, ControlAt = 0, EndAt = 0;  /* -1: never */
 static int StopHangs;
-static int Nt5;                           /* the program is to see an NT-family system of major version 5 */
+static char Telephony[32] = "location";  /* location | no-location | no-function | no-library */
+static int DialUp;                        /* active dial-up connections */
+static struct {
+    DWORD attributes;
+    char hex[512];
+    char path[MAX_PATH];
+} Files[MAX_FILES];                       /* the scenario's files, as they are at the start */
+static int FileCount;
+static DWORD Children[MAX_CHILDREN];      /* programs the program started, seen and ended */
+static int ChildCount;
+static char Version[16];                  /* Wine's name for the system the program is to see */
 static LONGLONG T0;                       /* system time of time 0, 100 ns units */
 static int Started;                       /* time 0 is known */
 static DWORD ProgramPid;
 static HANDLE Program;
 static Seen Windows[MAX_WINDOWS];
 static int OpenBoxes;                     /* message boxes open now */
+static HWND Retired[MAX_RETIRED];         /* windows seen and gone: never reported again */
+static int RetiredCount, RetiredNext;
 static int LastPlayState, LastRecState;
-static unsigned char Record[112];         /* the record the driver reports */
+static unsigned char Record[VXD_RECORD_SIZE]; /* the record the driver reports */
 static int LastPlayIndex, LastRecIndex;   /* the rings' indices at the last look */
 static int PlayAdvances, RecAdvances;     /* buffers the rings moved on since their stream started */
 
@@ -138,7 +163,19 @@ static void WindowTextUtf8(HWND hwnd, char *out, int size)
 }
 
 
-static int FromHex(char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; }
+/* The scenario's name of a system as Wine's per-program setting names it. A 64-bit program under
+ * Wine is told XP as "winxp64" (the same NT 5 to the program). */
+static void WineVersionName(const char *scenario_name)
+{
+    static const char *names[][2] = {{"95", "win95"}, {"98", "win98"},     {"me", "winme"},
+                                     {"nt4", "nt40"}, {"2000", "win2k"},   {"xp", "winxp"},
+                                     {"2003", "win2003"}, {"vista", "vista"}, {"7", "win7"}};
+    for (size_t i = 0; i < sizeof(names) / sizeof(names[0]); ++i)
+        if (strcmp(scenario_name, names[i][0]) == 0)
+            snprintf(Version, sizeof(Version), "%s", names[i][1]);
+    if (sizeof(void *) == 8 && strcmp(Version, "winxp") == 0)
+        strcpy(Version, "winxp64");
+}
 
 static int ReadLines(const char *path)
 {
@@ -151,9 +188,17 @@ static int ReadLines(const char *path)
         char word[32], arg[256];
         if (sscanf(line, "locale %63s", LocaleValue) == 1 && strncmp(line, "locale ", 7) == 0)
             strcpy(LocaleMode, "value");
-        else if (strcmp(line, "windows nt5") == 0)
-            Nt5 = 1;
-        else if (strcmp(line, "locale-missing") == 0)
+        else if (sscanf(line, "windows %15s", word) == 1)
+            WineVersionName(word);
+        else if (sscanf(line, "telephony %31s", Telephony) == 1)
+            ;
+        else if (sscanf(line, "dialup %d", &DialUp) == 1)
+            ;
+        else if (strncmp(line, "file ", 5) == 0 && FileCount < MAX_FILES) {
+            int at = 0;
+            if (sscanf(line, "file %lu %511s %n", &Files[FileCount].attributes, Files[FileCount].hex, &at) == 2 && at)
+                snprintf(Files[FileCount++].path, MAX_PATH, "%s", line + at);
+        } else if (strcmp(line, "locale-missing") == 0)
             strcpy(LocaleMode, "missing");
         else if (strcmp(line, "locale-nokey") == 0)
             strcpy(LocaleMode, "nokey");
@@ -170,15 +215,15 @@ static int ReadLines(const char *path)
         else if (strncmp(line, "at ", 3) == 0 && StepCount < MAX_EVENTS) {
             Step *s = &Steps[StepCount++];
             memset(s, 0, sizeof(*s));
-            char rest1[256] = "", rest2[32] = "";
-            sscanf(line, "at %lld %15s %lld %255s %31s", &s->at, s->kind, &s->a, rest1, rest2);
+            sscanf(line, "at %lld %15s %lld", &s->at, s->kind, &s->a);
             if (strcmp(s->kind, "devices") == 0) {
                 sscanf(line, "at %*d devices %31s %lld", s->extra, &s->b);
             } else if (strcmp(s->kind, "speaker") == 0) {
                 sscanf(line, "at %*d speaker %lld %lld", &s->a, &s->b);
             } else if (strcmp(s->kind, "status") == 0) {
-                strcpy(s->text, rest1);
-                strcpy(s->extra, rest2);
+                /* "WORD CALLER HOLD", applied to the record as record.h says */
+                const char *fields = strstr(line, " status ") + 8;
+                snprintf(s->text, sizeof(s->text), "%s", fields);
             }
         }
     }
@@ -212,11 +257,143 @@ static void PrepareRegistry(void)
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\vudizeri.exe", 0, NULL, 0, KEY_ALL_ACCESS,
                         NULL, &key, NULL) != ERROR_SUCCESS)
         return;
-    if (Nt5)
-        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)"winxp64", 8);
+    if (Version[0])
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)Version, (DWORD)strlen(Version) + 1);
     else
         RegDeleteValueA(key, "Version");
     RegCloseKey(key);
+}
+
+/* The doubles of the system's telephony and dial-up libraries beside the program, and Wine's
+ * per-program order that loads them before its own (a disabled tapi32: "no library"); what they say
+ * is in the program's environment. */
+static void PrepareLibraries(const char *program)
+{
+    char dir[MAX_PATH], *name = NULL, path[MAX_PATH], source[MAX_PATH];
+    if (!GetFullPathNameA(program, MAX_PATH, dir, &name) || !name)
+        return;
+    *name = 0;
+    snprintf(path, MAX_PATH, "%srasapi32.dll", dir);
+    snprintf(source, MAX_PATH, "%svxrasapi32.dll", dir);
+    CopyFileA(source, path, FALSE);
+    snprintf(path, MAX_PATH, "%stapi32.dll", dir);
+    snprintf(source, MAX_PATH, "%s%s", dir, strcmp(Telephony, "no-function") == 0 ? "vxtapi32-nofunction.dll" : "vxtapi32.dll");
+    if (strcmp(Telephony, "no-library") == 0)
+        DeleteFileA(path);
+    else
+        CopyFileA(source, path, FALSE);
+    char count[16];
+    snprintf(count, sizeof(count), "%d", DialUp);
+    SetEnvironmentVariableA("VXD_DIALUP", count);
+    SetEnvironmentVariableA("VXD_TELEPHONY", Telephony);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\vudizeri.exe\\DllOverrides", 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    const char *tapi = strcmp(Telephony, "no-library") == 0 ? "" : "native";
+    RegSetValueExA(key, "rasapi32", 0, REG_SZ, (const BYTE *)"native", 7);
+    RegSetValueExA(key, "tapi32", 0, REG_SZ, (const BYTE *)tapi, (DWORD)strlen(tapi) + 1);
+    RegCloseKey(key);
+}
+
+static void PrepareFiles(void)
+{
+    for (int i = 0; i < FileCount; ++i) {
+        SetFileAttributesA(Files[i].path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(Files[i].path);
+        HANDLE f = CreateFileA(Files[i].path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (f == INVALID_HANDLE_VALUE) {
+            fprintf(stderr, "vxcontrol: cannot make %s: %lu\n", Files[i].path, GetLastError());
+            continue;
+        }
+        unsigned char record[VXD_RECORD_SIZE];
+        size_t n = strcmp(Files[i].hex, ".") == 0 ? 0 : strlen(Files[i].hex) / 2;
+        for (size_t k = 0; k < n; ++k) {
+            record[0] = (unsigned char)(VxdHexDigit(Files[i].hex[2 * k]) * 16 + VxdHexDigit(Files[i].hex[2 * k + 1]));
+            DWORD put = 0;
+            WriteFile(f, record, 1, &put, NULL);
+        }
+        CloseHandle(f);
+        SetFileAttributesA(Files[i].path, Files[i].attributes);
+    }
+}
+
+/* Each of the scenario's files as the run left it; then it is removed. */
+static void ReportFiles(long long t)
+{
+    for (int i = 0; i < FileCount; ++i) {
+        DWORD attributes = GetFileAttributesA(Files[i].path);
+        Head(t, "file-final");
+        printf(",\"path\":");
+        PutString(Files[i].path);
+        printf(",\"exists\":%s", attributes == INVALID_FILE_ATTRIBUTES ? "false" : "true");
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            printf(",\"attributes\":%lu,\"content\":\"", attributes);
+            HANDLE f = CreateFileA(Files[i].path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            unsigned char c;
+            DWORD got = 0;
+            while (f != INVALID_HANDLE_VALUE && ReadFile(f, &c, 1, &got, NULL) && got == 1)
+                printf("%02x", c);
+            if (f != INVALID_HANDLE_VALUE)
+                CloseHandle(f);
+            printf("\"");
+        }
+        End();
+        SetFileAttributesA(Files[i].path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(Files[i].path);
+    }
+}
+
+/* Programs the program started: reported by file name, and ended (nothing here needs them). */
+static void WatchChildren(long long t)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 p;
+    p.dwSize = sizeof(p);
+    for (BOOL more = Process32First(snap, &p); more; more = Process32Next(snap, &p)) {
+        if (p.th32ParentProcessID != ProgramPid || p.th32ProcessID == ProgramPid)
+            continue;
+        int seen = 0;
+        for (int i = 0; i < ChildCount; ++i)
+            seen = seen || Children[i] == p.th32ProcessID;
+        if (seen || ChildCount >= MAX_CHILDREN)
+            continue;
+        /* Known by its image, and at the time it was created (it may take a second to run). */
+        HANDLE child = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, p.th32ProcessID);
+        char image[MAX_PATH] = "";
+        DWORD length = MAX_PATH;
+        if (!child || !QueryFullProcessImageNameA(child, 0, image, &length))
+            snprintf(image, sizeof(image), "%s", p.szExeFile);
+        const char *base = strrchr(image, '\\');
+        char name[MAX_PATH];
+        snprintf(name, sizeof(name), "%s", base ? base + 1 : image);
+        CharLowerA(name);
+        FILETIME created, exited, kernel, user;
+        long long at = t;
+        if (child && GetProcessTimes(child, &created, &exited, &kernel, &user))
+            at = Ms(((LONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime);
+        /* Wine starts its desktop (and a console host) from the first program that needs one: Wine's,
+           not the program's, and needed. A child without a name yet is looked at again. */
+        if (!name[0] || strcmp(name, "explorer.exe") == 0 || strcmp(name, "conhost.exe") == 0) {
+            if (name[0])
+                Children[ChildCount++] = p.th32ProcessID;
+            if (child)
+                CloseHandle(child);
+            continue;
+        }
+        Children[ChildCount++] = p.th32ProcessID;
+        Head(at, "exec");
+        printf(",\"program\":");
+        PutString(name);
+        End();
+        if (child) {
+            TerminateProcess(child, 0);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snap);
 }
 
 /* ---- what the program shows ---- */
@@ -336,6 +513,13 @@ static void Observe(long long t)
         GetClassNameA(hwnd, cls, sizeof(cls));
         int visible = IsWindowVisible(hwnd) ? 1 : 0;
         if (!s) {
+            /* A window that is being destroyed can drop out of one enumeration and come back in the
+               next with its text gone: what was once seen and lost is not new. */
+            int retired = 0;
+            for (int k = 0; k < RetiredCount; ++k)
+                retired = retired || Retired[k] == hwnd;
+            if (retired)
+                continue;
             int kind = strcmp(cls, HOST_CLASS) == 0 ? 1 : strcmp(cls, "#32770") == 0 ? 0 : 4;
             if (kind == 4)
                 continue;  /* windows Wine makes for itself (IME and the like) */
@@ -344,6 +528,10 @@ static void Observe(long long t)
             probe.hwnd = hwnd;
             EnumChildWindows(hwnd, ChildProc, (LPARAM)&probe);
             WindowTextUtf8(hwnd, probe.caption, sizeof(probe.caption));
+            /* The host window has its title from its creation on: one seen hidden and without it is
+               being destroyed (its text already gone), not a new window. */
+            if (kind == 1 && !probe.caption[0] && !visible)
+                continue;
             if (kind == 0) {
                 /* A call dialog has the caller's control; anything else is a message box. */
                 if (FindControl(&probe, 1001))
@@ -414,15 +602,20 @@ static void Observe(long long t)
         }
         s->alive = 1;
         if (s->pending) {
-            /* The program shows the dialog from its template, then centres it and puts it on top:
-               report it once it has stayed in one place for a pass (at most ten passes). */
+            /* The program shows the dialog from its template, then centres it and puts it on top: report
+               it once it has been placed (moved or put on top) and several looks in a row found it in
+               one place; a slow, emulated program may leave it where the template put it for a while.
+               A dialog never placed is reported after MAX_PENDING passes, where it is. */
             RECT r;
             GetWindowRect(hwnd, &r);
             int topmost = (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-            int settled = EqualRect(&r, &s->last_rect) && topmost == s->last_topmost;
+            if (EqualRect(&r, &s->last_rect) && topmost == s->last_topmost)
+                s->still++;
+            else
+                s->still = 0, s->placed = 1;
             s->last_rect = r;
             s->last_topmost = topmost;
-            if (!settled && ++s->pending < 10)
+            if ((!(s->placed || topmost) || s->still < SETTLED_LOOKS) && ++s->pending < MAX_PENDING)
                 continue;
             s->pending = 0;
             s->visible = visible;
@@ -467,6 +660,9 @@ static void Observe(long long t)
         if (s->alive != 2)
             continue;
         s->alive = 0;
+        Retired[RetiredNext++ % MAX_RETIRED] = s->hwnd;
+        if (RetiredCount < MAX_RETIRED)
+            RetiredCount++;
         if (s->kind == 2) {
             if (s->pending) {
                 /* Gone before it was placed: it was shown all the same. */
@@ -646,19 +842,10 @@ static void Dismiss(long long t)
 
 static void SetStatus(const Step *s)
 {
-    unsigned status = (unsigned)s->a;
-    if (strcmp(s->text, "-") != 0) {
-        memset(Record, 0, 100);
-        size_t n = strlen(s->text) / 2;
-        for (size_t i = 0; i < n && i < 100; ++i)
-            Record[i] = (unsigned char)(FromHex(s->text[2 * i]) * 16 + FromHex(s->text[2 * i + 1]));
-    }
-    if (strcmp(s->extra, "-") != 0 && s->extra[0]) {
-        unsigned hold = (unsigned)strtoul(s->extra, NULL, 10);
-        memcpy(Record + 100, &hold, 4);
-    }
-    memcpy(Record + 104, &status, 4);
-    Ctl(VXD_SET_RECORD, Record, sizeof(Record), NULL, 0);
+    if (VxdApplyStatus(Record, s->text))
+        Ctl(VXD_SET_RECORD, Record, sizeof(Record), NULL, 0);
+    else
+        fprintf(stderr, "vxcontrol: bad status line: %s\n", s->text);
 }
 
 static void Perform(const Step *s, long long t)
@@ -689,8 +876,8 @@ static void Perform(const Step *s, long long t)
         DWORD_PTR result = 0;
         SendMessageTimeoutA(host, WM_POWERBROADCAST, (WPARAM)s->a, 0, SMTO_NORMAL, 5000, &result);
         Head(NowMs(), "power");
-        printf(",\"event\":%lld,\"answer\":\"%s\",\"result\":%llu", s->a,
-               result == BROADCAST_QUERY_DENY ? "deny" : "default", (unsigned long long)result);
+        printf(",\"event\":%lld,\"answer\":\"%s\",\"result\":%lld", s->a,
+               result == BROADCAST_QUERY_DENY ? "deny" : "default", (long long)(LRESULT)result);
         End();
     }
 }
@@ -723,6 +910,8 @@ int main(int argc, char **argv)
     if (ControlAt == 0)
         Present(VXD_DEVICE_CONTROL, 1);
     PrepareRegistry();
+    PrepareLibraries(argv[2]);
+    PrepareFiles();
     SetCursorPos(4000, 4000);  /* the pointer out of the way, in a corner of the screen */
 
     STARTUPINFOA si;
@@ -763,6 +952,7 @@ int main(int argc, char **argv)
 
     long long end = EndAt > 0 ? EndAt : (StepCount ? Steps[StepCount - 1].at : 0) + 5000;
     const char *reason = "time";
+    int passes = 0;
     for (;;) {
         long long t = NowMs();
         if (VoiceAt > 0 && t >= VoiceAt) {
@@ -778,6 +968,8 @@ int main(int argc, char **argv)
         DrainDriver();
         WatchRings();
         Observe(NowMs());
+        if (++passes % 5 == 0)
+            WatchChildren(NowMs());
         if (WaitForSingleObject(Program, POLL_MS) == WAIT_OBJECT_0) {
             long long at = NowMs();
             DrainDriver();
@@ -796,6 +988,8 @@ int main(int argc, char **argv)
             break;
         }
     }
+    WatchChildren(NowMs());
+    ReportFiles(NowMs());
     Head(NowMs(), "end");
     printf(",\"reason\":\"%s\"", reason);
     End();

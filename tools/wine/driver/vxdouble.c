@@ -114,26 +114,34 @@ static BOOLEAN SameString(const char *a, const char *b)
     return *a == *b;
 }
 
-/* The loaded ntdll of this process, found in the loader's list of modules. */
+/* The loaded ntdll of this process, found in the loader's list of modules. The offsets of the
+ * process block, the loader's data and its entries are counted in pointers: the same in the 32-bit
+ * and the 64-bit layout. */
+#define PTRS(n) ((n) * sizeof(void *))
 static PUCHAR FindNtdll(void)
 {
     PUCHAR peb;
+#ifdef _WIN64
     __asm__("movq %%gs:0x60, %0" : "=r"(peb));
-    PUCHAR ldr = *(PUCHAR *)(peb + 0x18);
-    LIST_ENTRY *head = (LIST_ENTRY *)(ldr + 0x10);
+#else
+    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
+#endif
+    PUCHAR ldr = *(PUCHAR *)(peb + PTRS(3));               /* PEB.Ldr */
+    LIST_ENTRY *head = (LIST_ENTRY *)(ldr + 8 + PTRS(1));  /* InLoadOrderModuleList */
     for (LIST_ENTRY *e = head->Flink; e != head; e = e->Flink) {
         PUCHAR entry = (PUCHAR)e;
-        if (SameName((UNICODE_STRING *)(entry + 0x58), "ntdll.dll"))
-            return *(PUCHAR *)(entry + 0x30);
+        if (SameName((UNICODE_STRING *)(entry + PTRS(11)), "ntdll.dll"))  /* BaseDllName */
+            return *(PUCHAR *)(entry + PTRS(6));                         /* DllBase */
     }
     return NULL;
 }
 
-/* A module's export by name, read from its PE headers (64-bit layout). */
+/* A module's export by name, read from its PE headers (PE32 or PE32+, as its optional header says). */
 static PVOID Export(PUCHAR module, const char *name)
 {
     PUCHAR nt = module + *(LONG *)(module + 0x3C);
-    ULONG directory = *(ULONG *)(nt + 0x18 + 0x70);  /* optional header, first data directory */
+    USHORT magic = *(USHORT *)(nt + 0x18);
+    ULONG directory = *(ULONG *)(nt + 0x18 + (magic == 0x10b ? 0x60 : 0x70));  /* first data directory */
     if (!directory)
         return NULL;
     PUCHAR exports = module + directory;
@@ -367,7 +375,7 @@ static BOOLEAN Refused(PDEVICE_OBJECT device, PIRP irp)
     return refused;
 }
 
-static NTSTATUS Create(PDEVICE_OBJECT device, PIRP irp)
+static NTSTATUS NTAPI Create(PDEVICE_OBJECT device, PIRP irp)
 {
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
     if (device == DoubleDeviceObject)
@@ -398,7 +406,7 @@ static NTSTATUS Create(PDEVICE_OBJECT device, PIRP irp)
     return Finish(irp, status, 0);
 }
 
-static NTSTATUS Close(PDEVICE_OBJECT device, PIRP irp)
+static NTSTATUS NTAPI Close(PDEVICE_OBJECT device, PIRP irp)
 {
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
     Lock();
@@ -424,7 +432,7 @@ static NTSTATUS Refuse(PIRP irp, ULONG device, int what, NTSTATUS status)
     return Finish(irp, status, 0);
 }
 
-static NTSTATUS Read(PDEVICE_OBJECT device, PIRP irp)
+static NTSTATUS NTAPI Read(PDEVICE_OBJECT device, PIRP irp)
 {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     if (device != VoiceDeviceObject)
@@ -683,7 +691,7 @@ static NTSTATUS DoubleControl(PIRP irp, PIO_STACK_LOCATION sp)
     }
 }
 
-static NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp)
+static NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp)
 {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     if (device == ControlDeviceObject)
@@ -694,7 +702,7 @@ static NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp)
                   STATUS_INVALID_DEVICE_REQUEST);
 }
 
-static NTSTATUS Other(PDEVICE_OBJECT device, PIRP irp)
+static NTSTATUS NTAPI Other(PDEVICE_OBJECT device, PIRP irp)
 {
     return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
