@@ -32,6 +32,7 @@ for preset in win32 win64; do
 done
 scripts/check_pe.sh build/win32/bin/vudizeri.exe i386
 scripts/check_pe.sh build/win64/bin/vudizeri.exe x86-64
+scripts/check_pe.sh build/win32/bin/vudizeri-conformance.exe i386 console
 scripts/check_pe.sh build/win64/bin/vudizeri-conformance.exe x86-64 console
 # Runs a Wine script and counts its tests; a script that cannot run here says "skipped".
 wine_suites() {

@@ -20,20 +20,7 @@ timeout 600 tools/wine/install.sh
 # 32-bit side, which 64-bit Wine then sets up through qemu.
 echo "wine: prefix made in $(( $(date +%s) - made )) s"
 status=0
-# The conformance suite: a console program on a screen of its own, sound on ALSA's null device; its
-# output goes to a file (a wine command that starts services keeps a pipe open).
-conformance_log=build/wine/conformance.log
-conformance_status=0
-(source tools/wine/env.sh
- timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" build/win64/bin/vudizeri-conformance.exe \
-   >"$conformance_log" 2>&1) || conformance_status=$?
-tr -d '\r' <"$conformance_log" | grep -v '^X connection to' || true
-if [ "$conformance_status" -eq 0 ] && tr -d '\r' <"$conformance_log" | grep -Eq '^all: [0-9]+ tests executed \(0 marked as todo, 0 failures\)'; then
-  echo "conformance: under Wine: passed"
-else
-  echo "conformance: under Wine: failed (exit status $conformance_status)"
-  status=1
-fi
+tools/wine/conformance.sh || status=1
 timeout "$limit" build/host/bin/vudizeri-tests --gtest_filter='Wine*' || status=1
 tools/wine/stop.sh
 exit $status

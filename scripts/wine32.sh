@@ -56,6 +56,7 @@ timeout 600 tools/wine/install.sh
 echo "wine32: prefix made in $(( $(date +%s) - made )) s"
 suite=$(date +%s)
 status=0
+tools/wine/conformance.sh || status=1
 timeout "$limit" build/host/bin/vudizeri-tests --gtest_filter='Wine*' || status=$?
 tools/wine/stop.sh
 echo "wine32: suites ran in $(( $(date +%s) - suite )) s (limit $limit s); all in $(( $(date +%s) - started )) s"

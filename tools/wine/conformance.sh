@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The Win32 conformance suite under Wine, in the prefix that tools/wine/env.sh names (WINE_ARCH picks
+# the x86_64 or the i686 build): a console program on a screen of its own, sound on ALSA's null device.
+# Prints the suite's output and then "conformance: under Wine: passed" or "...: failed"; exit 1 on
+# failure. Run it on a fresh prefix, before the scenario suites change the user's settings.
+set -uo pipefail
+source "$(dirname "$0")/env.sh"
+if [ "$WINE_ARCH" = win32 ]; then exe=$WINE_ROOT/build/win32/bin/vudizeri-conformance.exe
+else exe=$WINE_ROOT/build/win64/bin/vudizeri-conformance.exe; fi
+log=$WINE_OUT/conformance.log
+# Its output goes to a file: a wine command that starts services keeps a pipe open.
+status=0
+timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" "$exe" >"$log" 2>&1 || status=$?
+tr -d '\r' <"$log" | grep -av '^X connection to' || true
+if [ "$status" -eq 0 ] && tr -d '\r' <"$log" | grep -aEq '^all: [0-9]+ tests executed \(0 marked as todo, 0 failures\)'; then
+  echo "conformance: under Wine: passed"
+else
+  echo "conformance: under Wine: failed (exit status $status)"
+  exit 1
+fi
