@@ -61,8 +61,8 @@ MMRESULT Open(PlatformCall &platform_call, bool out, uintptr_t *handle_out, UINT
         return Logged(call, 0, nullptr, MMSYSERR_NOERROR);  // nothing opened, no notice, no handle
 
     WaveDevice *d = &OpenDevice(out, type, callback, format);
-    g_open_held[{out, d->handle}] = Acquire(out ? "waveout" : "wavein", device_id == WAVE_MAPPER ? "WAVE_MAPPER" : "device 0",
-                                            {{"handle", HandleText(d->handle)}});
+    const char *name = device_id == WAVE_MAPPER ? "WAVE_MAPPER" : "device 0";
+    g_open_held[{out, d->handle}] = Acquire(out ? "waveout" : "wavein", name, {{"handle", HandleText(d->handle)}});
     *handle_out = d->handle;
     return Logged(call, d->handle, nullptr, MMSYSERR_NOERROR);
 }
@@ -72,8 +72,9 @@ MMRESULT Close(PlatformCall &platform_call, bool out, uintptr_t handle)
     const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
     if (auto e = platform_call.Fault()) {
-        if (d)
-            ReleaseRefused(g_open_held[{out, handle}], platform_call);
+        auto held = g_open_held.find({out, handle});
+        if (d && held != g_open_held.end())
+            ReleaseRefused(held->second, platform_call);
         return Refused(d, call, nullptr, *e);
     }
     if (!d)
