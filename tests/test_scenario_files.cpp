@@ -69,7 +69,8 @@ TEST(ScenarioFiles, BadKeysAndValuesNameTheFileLineAndKey)
     EXPECT_EQ(ErrorFor("system: {windows: 3.11}\n").substr(0, 40), "bad.yaml:1: key 'system.windows': unknow");
     EXPECT_EQ(ErrorFor("end: -4\n"), "bad.yaml:1: key 'end': expected seconds (a number from 0), got '-4'");
     EXPECT_EQ(ErrorFor("faults: [{nth: 2}]\n"), "bad.yaml:1: key 'faults.call': a fault names the call it fails");
-    EXPECT_EQ(ErrorFor("faults:\n  - {call: CloseHandel, nth: 2}\n"), "bad.yaml:2: key 'call': unknown call 'CloseHandel'");
+    EXPECT_EQ(ErrorFor("faults:\n  - {call: CloseHandel, nth: 2}\n"),
+              "bad.yaml:2: key 'call': unknown call 'CloseHandel'");
     EXPECT_EQ(ErrorFor("faults: [{call: GetMessageA}]\n").substr(0, 54),
               "bad.yaml:1: key 'call': 'GetMessageA' cannot be failed");
     EXPECT_EQ(ErrorFor("events: [{at: 1, status: 32, caller: " + std::string(101, 'x') + "}]\n"),
@@ -150,7 +151,8 @@ TEST(ScenarioFiles, EveryBundledScenarioReplaysByteForByteAndEndsHoldingOnlyWhat
         Ending end = EndingOf(a.out);
         auto it = except.find(name);
         const std::vector<std::string> &expected = it == except.end() ? kept : it->second;
-        EXPECT_EQ(end.held, expected) << name << " expected to hold:\n" << Lines(expected) << "held:\n" << Lines(end.held);
+        EXPECT_EQ(end.held, expected) << name << " expected to hold:\n"
+                                      << Lines(expected) << "held:\n" << Lines(end.held);
         EXPECT_EQ(end.last_events, (std::vector<std::string>{"exit", "held", "calls", "end"})) << name;
         // Every call the program makes is one the world knows, with a failure or a reason it has none.
         ASSERT_TRUE(end.calls.is_object()) << name;

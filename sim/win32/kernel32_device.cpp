@@ -4,6 +4,7 @@
 // open of one fails with ERROR_ACCESS_DENIED until the first handle is closed.
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "driver_double.h"
 #include "handles.h"
@@ -37,19 +38,19 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     PlatformCall call("CreateFileA");
     YieldPoint();
     DriverDevice d = DriverDeviceNamed(lpFileName);
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (!DriverDevicePresent(d))
-        error = ERROR_FILE_NOT_FOUND;
-    else if (dwCreationDisposition != OPEN_EXISTING)
-        error = ERROR_INVALID_PARAMETER;
-    else if (DriverDeviceOpen(d))
-        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
-    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
-        Emit("device", {{"name", lpFileName}, {"ok", error == 0}});
+    std::optional<DWORD> error = call.Fault();  // a fault may name any error, even 0
     if (error) {
-        SetLastError(error);
+    } else if (!DriverDevicePresent(d)) {
+        error = ERROR_FILE_NOT_FOUND;
+    } else if (dwCreationDisposition != OPEN_EXISTING) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (DriverDeviceOpen(d)) {
+        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
+    }
+    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
+        Emit("device", {{"name", lpFileName}, {"ok", !error}});
+    if (error) {
+        SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
     DriverDeviceSetOpen(d, true);
@@ -105,14 +106,13 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (h->device != DriverDevice::Control || lpOverlapped)
+    std::optional<DWORD> error = call.Fault();
+    if (error) {
+    } else if (h->device != DriverDevice::Control || lpOverlapped) {
         error = ERROR_INVALID_FUNCTION;
-    else if (!DriverDevicePresent(DriverDevice::Control))
+    } else if (!DriverDevicePresent(DriverDevice::Control)) {
         error = ERROR_DEV_NOT_EXIST;
-    else if (dwIoControlCode == kGetLineStatus) {
+    } else if (dwIoControlCode == kGetLineStatus) {
         if (!lpOutBuffer || nOutBufferSize < kRecordSize)
             error = ERROR_INSUFFICIENT_BUFFER;
     } else if (dwIoControlCode == kSetCallResponse) {
@@ -122,9 +122,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         error = ERROR_INVALID_FUNCTION;
     }
     if (TraceDetail("ioctl"))
-        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", error == 0}});
+        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", !error}});
     if (error) {
-        SetLastError(error);
+        SetLastError(*error);
         return FALSE;
     }
     DWORD returned = 0;

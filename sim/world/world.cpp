@@ -1,8 +1,6 @@
 // The world's core: virtual clock, baton scheduler, timed events, faults and the trace.
 #include "world.h"
 
-#include "calls.h"
-
 #include <iconv.h>
 #include <unistd.h>
 
@@ -17,6 +15,8 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "calls.h"
 
 namespace sim {
 
