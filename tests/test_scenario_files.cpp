@@ -2,6 +2,7 @@
 // holding only what the program keeps by design.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -177,4 +178,19 @@ TEST(ScenarioFiles, EveryBundledScenarioReplaysByteForByteAndEndsHoldingOnlyWhat
     Result text = Runner("--format text " + path);
     ASSERT_EQ(text.status, 0) << text.out;
     EXPECT_NE(text.out.find("0.000 s  window"), std::string::npos) << text.out;
+}
+
+TEST(ScenarioFiles, TextFormatKeepsOneEventPerLine)
+{
+    // The watch thread's box shows the system's text, which ends in a line break.
+    std::string path = WriteTemp("driver: {voice: 0, control: 0}\nevents:\n  - {at: 1, voice_error: 31}\n"
+                                 "  - {at: 2, dismiss: true}\n  - {at: 3, close: true}\n");
+    Result json = Runner(path), text = Runner("--format text " + path);
+    unlink(path.c_str());
+    ASSERT_EQ(json.status, 0) << json.out;
+    ASSERT_EQ(text.status, 0) << text.out;
+    auto lines = [](const std::string &s) { return std::count(s.begin(), s.end(), '\n'); };
+    EXPECT_EQ(lines(text.out), lines(json.out)) << text.out;
+    EXPECT_NE(text.out.find("text=\"A device attached to the system is not functioning.\\r\\n\""), std::string::npos)
+        << text.out;
 }

@@ -15,8 +15,13 @@ namespace {
 
 struct DeviceHandle : KObject {
     DriverDevice device;
-    explicit DeviceHandle(DriverDevice d) : device(d) {}
-    void OnClose() override { DriverDeviceSetOpen(device, false); }
+    uint64_t arrival;  // the device's arrival it was opened on
+    explicit DeviceHandle(DriverDevice d) : device(d), arrival(DriverDeviceArrival(d)) {}
+    void OnClose() override
+    {
+        if (DriverDeviceArrival(device) == arrival)
+            DriverDeviceSetOpen(device, false);
+    }
     const char *HeldKind() const override { return "device"; }
     std::string HeldName() const override
     {
@@ -75,7 +80,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
-    if (!DriverDevicePresent(DriverDevice::Voice)) {
+    if (!DriverDeviceServes(h->device, h->arrival)) {
         SetLastError(ERROR_DEV_NOT_EXIST);
         return FALSE;
     }
@@ -110,7 +115,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (error) {
     } else if (h->device != DriverDevice::Control || lpOverlapped) {
         error = ERROR_INVALID_FUNCTION;
-    } else if (!DriverDevicePresent(DriverDevice::Control)) {
+    } else if (!DriverDeviceServes(h->device, h->arrival)) {
         error = ERROR_DEV_NOT_EXIST;
     } else if (dwIoControlCode == kGetLineStatus) {
         if (!lpOutBuffer || nOutBufferSize < kRecordSize)
