@@ -4,6 +4,7 @@
 // open of one fails with ERROR_ACCESS_DENIED until the first handle is closed.
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "driver_double.h"
 #include "handles.h"
@@ -21,6 +22,11 @@ struct DeviceHandle : KObject {
         if (DriverDeviceArrival(device) == arrival)
             DriverDeviceSetOpen(device, false);
     }
+    const char *HeldKind() const override { return "device"; }
+    std::string HeldName() const override
+    {
+        return device == DriverDevice::Voice ? "\\\\.\\VVOICE" : "\\\\.\\VXMCOM";
+    }
 };
 
 }  // namespace
@@ -34,21 +40,22 @@ extern "C" {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE)
 {
+    PlatformCall call("CreateFileA");
     YieldPoint();
     DriverDevice d = DriverDeviceNamed(lpFileName);
-    DWORD error = 0;
-    if (auto e = Fault("CreateFileA"))
-        error = *e;
-    else if (!DriverDevicePresent(d))
-        error = ERROR_FILE_NOT_FOUND;
-    else if (dwCreationDisposition != OPEN_EXISTING)
-        error = ERROR_INVALID_PARAMETER;
-    else if (DriverDeviceOpen(d))
-        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
-    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
-        Emit("device", {{"name", lpFileName}, {"ok", error == 0}});
+    std::optional<DWORD> error = call.Fault();  // a fault may name any error, even 0
     if (error) {
-        SetLastError(error);
+    } else if (!DriverDevicePresent(d)) {
+        error = ERROR_FILE_NOT_FOUND;
+    } else if (dwCreationDisposition != OPEN_EXISTING) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (DriverDeviceOpen(d)) {
+        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
+    }
+    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
+        Emit("device", {{"name", lpFileName}, {"ok", !error}});
+    if (error) {
+        SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
     DriverDeviceSetOpen(d, true);
@@ -58,6 +65,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped)
 {
+    PlatformCall call("ReadFile");
     YieldPoint();
     auto *h = HandleAs<DeviceHandle>(hFile);
     if (lpNumberOfBytesRead)
@@ -66,10 +74,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (auto e = Fault("ReadFile")) {
-        SetLastError(*e);
+    if (call.Fault())
         return FALSE;
-    }
     if (h->device != DriverDevice::Voice || lpOverlapped) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
@@ -98,20 +104,20 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
                             LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                             LPOVERLAPPED lpOverlapped)
 {
+    PlatformCall call("DeviceIoControl");
     YieldPoint();
     auto *h = HandleAs<DeviceHandle>(hDevice);
     if (!h) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    DWORD error = 0;
-    if (auto e = Fault("DeviceIoControl"))
-        error = *e;
-    else if (h->device != DriverDevice::Control || lpOverlapped)
+    std::optional<DWORD> error = call.Fault();
+    if (error) {
+    } else if (h->device != DriverDevice::Control || lpOverlapped) {
         error = ERROR_INVALID_FUNCTION;
-    else if (!DriverDeviceServes(h->device, h->arrival))
+    } else if (!DriverDeviceServes(h->device, h->arrival)) {
         error = ERROR_DEV_NOT_EXIST;
-    else if (dwIoControlCode == kGetLineStatus) {
+    } else if (dwIoControlCode == kGetLineStatus) {
         if (!lpOutBuffer || nOutBufferSize < kRecordSize)
             error = ERROR_INSUFFICIENT_BUFFER;
     } else if (dwIoControlCode == kSetCallResponse) {
@@ -121,9 +127,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         error = ERROR_INVALID_FUNCTION;
     }
     if (TraceDetail("ioctl"))
-        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", error == 0}});
+        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", !error}});
     if (error) {
-        SetLastError(error);
+        SetLastError(*error);
         return FALSE;
     }
     DWORD returned = 0;
