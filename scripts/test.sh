@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
-# threading tests under ThreadSanitizer, a bounded fuzz run, both Windows builds with a check of what
+# threading tests under ThreadSanitizer, a bounded fault sweep, a bounded fuzz run, both Windows builds with a check of what
 # they import, and the x86_64 program under Wine against the world's scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +22,15 @@ for preset in host host-asan host-tsan; do
   failed=$((failed + $1)) passed=$((passed + $2 - $1))
   [ "$status" -eq 0 ] || { echo "$passed passed, $failed failed"; exit 1; }
 done
+echo "== sweep: every platform call failed at its first two occurrences and its last, one per run"
+status=0
+scripts/sweep.sh --nth 2 || status=$?
+if [ "$status" -ne 0 ]; then
+  failed=$((failed + 1))
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+passed=$((passed + 1))
 echo "== fuzz: random line-status records through the poll and the dialogs, 30 s"
 scripts/fuzz.sh 30 2>&1 | tail -n 12
 for preset in win32 win64; do
