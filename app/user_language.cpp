@@ -1,7 +1,7 @@
 // The user's language, from the locale in the registry.
 #include <windows.h>
 
-#include <stdlib.h>
+#include <ctype.h>
 #include <string.h>
 
 #include "app/user_language.h"
@@ -9,6 +9,38 @@
 #define LOCALE_VALUE_SIZE 20
 
 DWORD UserLanguage;  // primary language number; English until the registry says otherwise
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The unsigned base-16 conversion of the 32-bit program, the same in every build: blanks skipped, an
+// optional sign, an optional 0x, digits up to the first other character (none: 0). A sign negates
+// the number in 32 bits; a number too large for 32 bits saturates, whatever its sign.
+static DWORD ParseHex32(const char *text)
+{
+    while (isspace((unsigned char)*text))
+        text++;
+    int negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        text++;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && HexDigit(text[2]) >= 0)
+        text += 2;
+    DWORD number = 0;
+    for (; HexDigit(*text) >= 0; text++) {
+        if (number > 0x0FFFFFFF)
+            return 0xFFFFFFFF;
+        number = number * 16 + (DWORD)HexDigit(*text);
+    }
+    return negative ? 0 - number : number;
+}
 
 void ReadUserLanguage(void)
 {
@@ -28,11 +60,7 @@ void ReadUserLanguage(void)
             size = LOCALE_VALUE_SIZE;
         memcpy(text, value, size);
         text[size] = '\0';
-        // A 32-bit conversion, as on the shipped program: values too large for it saturate.
-        unsigned long long number = strtoull(text, NULL, 16);
-        if (number > 0xFFFFFFFFull)
-            number = 0xFFFFFFFFull;
-        UserLanguage = (DWORD)(number & 0xFF);
+        UserLanguage = ParseHex32(text) & 0xFF;
     }
     RegCloseKey(key);
 }

@@ -21,9 +21,12 @@ static HANDLE OpenDevice(LPCSTR name)
     return device == INVALID_HANDLE_VALUE ? NULL : device;
 }
 
+// The watch thread clears its own handle when it ends on a failed read, at any moment: every access
+// to the handle from either thread is one atomic exchange.
 static void StartWatchThread(void)
 {
-    WatchThread = CreateThread(NULL, 0, WatchProc, NULL, 0, NULL);
+    HANDLE thread = CreateThread(NULL, 0, WatchProc, NULL, 0, NULL);
+    InterlockedExchangePointer((PVOID volatile *)&WatchThread, thread);
 }
 
 int AllocateSharedBlocks(void)
@@ -42,7 +45,10 @@ void FreeSharedBlocks(void)
         // The headers point into the block: the devices let go of it before it is released.
         StopPlayback();
         StopRecord();
-        VirtualFree(pSpkLockMem, 0, MEM_RELEASE);
+        // A device that refused to close may still hold headers queued into the block: then the
+        // block stays allocated for the rest of the process, and only the pointer is forgotten.
+        if (!pSpkLockMem->hWaveOut && !pSpkLockMem->hWaveIn)
+            VirtualFree(pSpkLockMem, 0, MEM_RELEASE);
         pSpkLockMem = NULL;
     }
     if (pLineStatusRecord) {
@@ -104,11 +110,15 @@ void StopDeviceLink(void)
         pSpkLockMem->Status = SPK_STATUS_STOP;
     KillTimer(HostWindow, STATUS_POLL_TIMER);
 
-    if (WatchThread) {
-        if (WaitForSingleObject(WatchThread, WATCH_STOP_WAIT) == WAIT_TIMEOUT)
-            TerminateThread(WatchThread, 0);
-        CloseHandle(WatchThread);
-        WatchThread = NULL;
+    // The handle is taken once, and the one waited for is the one closed, also when the thread ends
+    // on a failed read during the wait (its box dismissed meanwhile) and clears the variable.
+    HANDLE thread = (HANDLE)InterlockedExchangePointer((PVOID volatile *)&WatchThread, NULL);
+    if (thread) {
+        // A failed wait is no sign that the thread ended: like one that outlasts the time-out it is
+        // terminated, so the block is never released under a read that may still be pending.
+        if (WaitForSingleObject(thread, WATCH_STOP_WAIT) != WAIT_OBJECT_0)
+            TerminateThread(thread, 0);
+        CloseHandle(thread);
     }
     // The devices close only once no thread can be reading from them.
     if (VoiceDevice) {

@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sim::At(end + 700, [] { g_done = true; });
     sim::ModalLoop([] { return g_done; });
 
-    if (strlen(CallerIdBuffer) >= CALLER_ID_SIZE)
+    if (strlen(CallerIdBuffer) > CALLER_ID_SIZE)
         Fail("the caller text outgrew the field", CallerIdBuffer);
 
     // The next input starts from a program that has seen nothing yet.

@@ -16,6 +16,8 @@ void FormatHoldTime(LPSTR text, DWORD seconds)
     wsprintfA(text, "%02d:%02d", (int)(seconds / 60), (int)(seconds % 60));
 }
 
+static_assert(CALLER_ID_SIZE < CALLER_ID_BUFFER_SIZE, "a whole caller field and its NUL fit the buffer");
+
 // The caller shown by both dialogs: the driver's identity when the call has one, else the default.
 static void FillCallerIdBuffer(void)
 {
@@ -24,10 +26,10 @@ static void FillCallerIdBuffer(void)
         memcpy(CallerIdBuffer, CALLER_ID_NOT_AVAILABLE, sizeof(CALLER_ID_NOT_AVAILABLE));
         return;
     }
-    // The field is 100 bytes; an identity that fills it without a NUL is cut to the 99 that fit
-    // with one, and nothing past the field is read.
+    // The field is 100 bytes: an identity that fills it without a NUL is shown whole, terminated in
+    // the larger buffer, and nothing past the field is read.
     int n = 0;
-    while (n < CALLER_ID_SIZE - 1 && record->CallerId[n] != '\0') {
+    while (n < CALLER_ID_SIZE && record->CallerId[n] != '\0') {
         CallerIdBuffer[n] = record->CallerId[n];
         n++;
     }

@@ -58,11 +58,53 @@ static void UnprepareRecHeaders(SpkLockMem *block, int count)
         waveInUnprepareHeader(block->hWaveIn, &block->RecHdr[k], sizeof(WAVEHDR));
 }
 
+// A handle is cleared only once its device has closed. A device that refuses to reset or close keeps
+// its handle, and may still hold headers queued into the block: the next stop or start of the stream
+// tries again, and no second device is opened beside it.
+static void ClosePlayDevice(SpkLockMem *block)
+{
+    if (waveOutClose(block->hWaveOut) == MMSYSERR_NOERROR)
+        block->hWaveOut = 0;
+}
+
+static void CloseRecDevice(SpkLockMem *block)
+{
+    if (waveInClose(block->hWaveIn) == MMSYSERR_NOERROR)
+        block->hWaveIn = 0;
+}
+
+// The device's part of a stop: every queued header back, all eight unprepared, the device closed.
+// Under PlayGuard; true when no device is left open.
+static int ShutPlayDevice(SpkLockMem *block)
+{
+    if (block->hWaveOut) {
+        waveOutReset(block->hWaveOut);
+        UnpreparePlayHeaders(block, PLAY_BUFFERS);
+        ClosePlayDevice(block);
+    }
+    return block->hWaveOut == 0;
+}
+
+// The same for recording: stopped, reset, all sixteen unprepared, closed. Under RecGuard.
+static int ShutRecDevice(SpkLockMem *block)
+{
+    if (block->hWaveIn) {
+        waveInStop(block->hWaveIn);
+        waveInReset(block->hWaveIn);
+        UnprepareRecHeaders(block, REC_BUFFERS);
+        CloseRecDevice(block);
+    }
+    return block->hWaveIn == 0;
+}
+
 // Playback start, under PlayGuard.
 static int OpenPlayback(SpkLockMem *block, HWND hwnd)
 {
     block->PlayState = STREAM_CLOSED;
     PlayOutstanding = 0;
+    // A device that an earlier stop could not close is closed first, or the start fails.
+    if (!ShutPlayDevice(block))
+        return 0;
     block->PlayIndex = PLAY_QUEUED - 1;
     memset(block->PlayData, 0, sizeof(block->PlayData));
     WriteWaveFormat(block);
@@ -83,8 +125,7 @@ static int OpenPlayback(SpkLockMem *block, HWND hwnd)
         header->dwLoops = 0;
         if (waveOutPrepareHeader(block->hWaveOut, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
             UnpreparePlayHeaders(block, k);
-            waveOutClose(block->hWaveOut);
-            block->hWaveOut = 0;
+            ClosePlayDevice(block);
             return 0;
         }
     }
@@ -93,10 +134,7 @@ static int OpenPlayback(SpkLockMem *block, HWND hwnd)
     waveOutPause(block->hWaveOut);
     for (int k = 0; k < PLAY_QUEUED; k++) {
         if (waveOutWrite(block->hWaveOut, &block->PlayHdr[k], sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-            waveOutReset(block->hWaveOut);
-            UnpreparePlayHeaders(block, PLAY_BUFFERS);
-            waveOutClose(block->hWaveOut);
-            block->hWaveOut = 0;
+            ShutPlayDevice(block);
             return 0;
         }
     }
@@ -126,12 +164,7 @@ void StopPlayback(void)
     // The state goes to 0 first: the notices that the reset produces are then not counted.
     block->PlayState = STREAM_CLOSED;
     PlayOutstanding = 0;
-    if (block->hWaveOut) {
-        waveOutReset(block->hWaveOut);
-        UnpreparePlayHeaders(block, PLAY_BUFFERS);
-        waveOutClose(block->hWaveOut);
-        block->hWaveOut = 0;
-    }
+    ShutPlayDevice(block);
     LeaveCriticalSection(&PlayGuard);
 }
 
@@ -139,6 +172,8 @@ void StopPlayback(void)
 static int OpenRecord(SpkLockMem *block, HWND hwnd)
 {
     block->RecState = STREAM_CLOSED;
+    if (!ShutRecDevice(block))
+        return 0;
     block->RecIndex = REC_QUEUED - 1;
     memset(block->RecData, 0, sizeof(block->RecData));
     WriteWaveFormat(block);
@@ -159,8 +194,7 @@ static int OpenRecord(SpkLockMem *block, HWND hwnd)
         if (waveInPrepareHeader(block->hWaveIn, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
             UnprepareRecHeaders(block, k);
             waveInReset(block->hWaveIn);
-            waveInClose(block->hWaveIn);
-            block->hWaveIn = 0;
+            CloseRecDevice(block);
             return 0;
         }
     }
@@ -171,8 +205,7 @@ static int OpenRecord(SpkLockMem *block, HWND hwnd)
             // has handed them back.
             waveInReset(block->hWaveIn);
             UnprepareRecHeaders(block, REC_BUFFERS);
-            waveInClose(block->hWaveIn);
-            block->hWaveIn = 0;
+            CloseRecDevice(block);
             return 0;
         }
     }
@@ -199,13 +232,7 @@ void StopRecord(void)
         return;
     EnterCriticalSection(&RecGuard);
     block->RecState = STREAM_CLOSED;
-    if (block->hWaveIn) {
-        waveInStop(block->hWaveIn);
-        waveInReset(block->hWaveIn);
-        UnprepareRecHeaders(block, REC_BUFFERS);
-        waveInClose(block->hWaveIn);
-        block->hWaveIn = 0;
-    }
+    ShutRecDevice(block);
     LeaveCriticalSection(&RecGuard);
 }
 

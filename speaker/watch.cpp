@@ -30,7 +30,8 @@ DWORD WINAPI WatchProc(LPVOID param)
         DWORD transferred;
         if (!ReadFile(VoiceDevice, pSpkLockMem, SPK_READ_LENGTH, &transferred, NULL)) {
             ShowReadFailure();
-            WatchThread = NULL;
+            // The shut-down may be looking at the handle right now: it is cleared in one exchange.
+            InterlockedExchangePointer((PVOID volatile *)&WatchThread, NULL);
             return 0;
         }
         if (pSpkLockMem->Status == SPK_STATUS_REQUESTS) {

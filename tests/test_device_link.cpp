@@ -123,6 +123,18 @@ events: [{at: 5, close: true}]
     ASSERT_EQ(complete.status, 0) << complete.Dump();
     ExpectTimeline(complete, {"thread", "exit"},
                     {"0 thread event=start", "5000 thread event=end", "5000 exit code=0"});
+
+    // A wait that fails tells nothing of the thread, whose read may still be pending: it is
+    // terminated at once, before the devices are closed and the block released.
+    Trace failed = Play(R"(
+driver: {voice: 0, control: 0, stop: hang}
+faults: [{call: WaitForSingleObject, error: 6}]
+events: [{at: 5, close: true}]
+)");
+    ASSERT_EQ(failed.status, 0) << failed.Dump();
+    ExpectTimeline(failed, {"fault", "thread", "exit"},
+                    {"0 thread event=start", "5000 fault call=WaitForSingleObject n=1 error=6",
+                     "5000 thread event=terminated", "5000 exit code=0"});
 }
 
 TEST(DeviceLink, DevicesAreOpenedExclusivelyAndClosedAtShutDown)

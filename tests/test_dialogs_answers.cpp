@@ -99,7 +99,7 @@ TEST(CallDialogAnswers, TheOnHoldDialogShowsTheCallerTheLastIncomingCallDialogLe
     EXPECT_EQ(dialogs[4]["controls"]["1001"], "Jones 0100");
 }
 
-TEST(CallDialogAnswers, CallerIdentitiesAreShownWholeUpTo99CharactersAndNeverReadPastTheField)
+TEST(CallDialogAnswers, CallerIdentitiesAreShownWholeUpTo100BytesAndNeverReadPastTheField)
 {
     std::string longest(99, 'x');
     longest[0] = 'A';
@@ -109,11 +109,23 @@ TEST(CallDialogAnswers, CallerIdentitiesAreShownWholeUpTo99CharactersAndNeverRea
     EXPECT_EQ(whole.Find("dialog")["controls"]["1001"], longest) << whole.Dump();
 
     // 100 bytes and no NUL: the hold time behind the field is "AAAA" and the status word's first byte a
-    // blank, so a copy running on would show five more characters.
+    // blank, so a copy running on would show five more characters, and one cut short one fewer.
     std::string full(100, 'y');
+    full[99] = 'z';
     Trace cut = Play(Scenario("  - {at: 0.5, status: 32, hold: 0x41414141, caller: \"" + full + "\"}\n", 2));
     ASSERT_EQ(cut.status, 0) << cut.Dump();
-    EXPECT_EQ(cut.Find("dialog")["controls"]["1001"], std::string(99, 'y')) << cut.Dump();
+    EXPECT_EQ(cut.Find("dialog")["controls"]["1001"], full) << cut.Dump();
+
+    // 50 double-byte characters of code page 932 fill the field: all 50 are shown, no half of one.
+    std::string sjis, utf8;
+    for (int k = 0; k < 25; ++k) {
+        sjis += "\x93\x64\x98\x62";
+        utf8 += "\xE9\x9B\xBB\xE8\xA9\xB1";
+    }
+    Trace japanese = Play(Scenario("  - {at: 0.5, status: 32, hold: 0x41414141, caller: \"" + sjis + "\"}\n", 2,
+                                   "{codepage: 932}"));
+    ASSERT_EQ(japanese.status, 0) << japanese.Dump();
+    EXPECT_EQ(japanese.Find("dialog")["controls"]["1001"], utf8) << japanese.Dump();
 }
 
 TEST(CallDialogAnswers, UserActionsWithoutATargetAreRefused)

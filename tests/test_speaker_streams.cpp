@@ -39,6 +39,20 @@ void ExpectFormat(const SpkLockMem *b)
     EXPECT_EQ(b->WaveFormat.wBitsPerSample, 16);
 }
 
+// The trace's stream and fault events as "t out running", "t fault waveOutReset" lines.
+std::vector<std::string> StreamTimeline(const std::vector<support::Json> &events)
+{
+    std::vector<std::string> out;
+    for (auto &e : events) {
+        std::string t = std::to_string(e["t"].get<long long>());
+        if (e["ev"] == "stream")
+            out.push_back(t + " " + e["dir"].get<std::string>() + " " + e["state"].get<std::string>());
+        else if (e["ev"] == "fault")
+            out.push_back(t + " fault " + e["call"].get<std::string>());
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(SpeakerStreams, WithoutABlockEveryOperationDoesNothingAndStartsFail)
@@ -324,6 +338,68 @@ TEST(SpeakerStreams, StopWithoutADeviceOnlyClearsTheStateAndTwiceIsHarmless)
             EXPECT_EQ(b->hWaveIn, (HWAVEIN)0);
             EXPECT_EQ(spk::Refusals(), 0) << spk::Lines(Calls());
         });
+    }));
+}
+
+TEST(SpeakerStreams, ADeviceThatRefusesToResetKeepsItsHandleAndNoSecondDeviceOpensBesideIt)
+{
+    // At the restart of 2 s the output device refuses its reset, so its headers stay queued and
+    // neither unprepare nor close can succeed; the input device refuses its close. The start that
+    // follows closes each first, then opens it again.
+    const std::string requests = R"(
+events:
+  - {at: 1, speaker: {pD: 4, rD: 4}}
+  - {at: 2, speaker: {pD: 4, rD: 4}}
+  - {at: 3, speaker: {pD: 4, rD: 4}}
+  - {at: 4, speaker: {pD: 0, rD: 0}}
+  - {at: 5, close: true}
+)";
+    support::Run once = support::Play("driver: {voice: 0, control: 0}\n"
+                                      "faults: [{call: waveOutReset}, {call: waveInClose}]\n" + requests);
+    ASSERT_EQ(once.status, 0) << once.Dump();
+    std::vector<std::string> restart = {"3000 out closed", "3000 in closed", "3000 out running", "3000 in running",
+                                        "4000 out closed", "4000 in closed"};
+    std::vector<std::string> expected = Join({{"1000 out running", "1000 in running", "2000 fault waveOutReset",
+                                               "2000 fault waveInClose", "2000 out closed", "2000 out running",
+                                               "2000 in closed", "2000 in running"},
+                                              restart});
+    EXPECT_EQ(StreamTimeline(once.events), expected) << once.Dump();
+
+    // The start's own try is refused too: it reports failure and opens nothing; the next request's
+    // stop closes the device, and its start opens one.
+    support::Run twice = support::Play("driver: {voice: 0, control: 0}\n"
+                                       "faults: [{call: waveOutReset, count: 2}]\n" + requests);
+    ASSERT_EQ(twice.status, 0) << twice.Dump();
+    expected = Join({{"1000 out running", "1000 in running", "2000 fault waveOutReset", "2000 in closed",
+                      "2000 fault waveOutReset", "2000 in running"},
+                     restart});
+    EXPECT_EQ(StreamTimeline(twice.events), expected) << twice.Dump();
+}
+
+TEST(SpeakerStreams, ADeviceThatRefusesToResetAtShutDownKeepsTheBlockItPlaysFrom)
+{
+    ASSERT_TRUE(support::InChild([] {
+        static SpkLockMem *block;
+        sim::AtFinish([] {
+            EXPECT_EQ(StreamTimeline(spk::Trace()),
+                      (std::vector<std::string>{"1000 out running", "1000 in running", "2000 fault waveOutReset",
+                                                "2000 fault waveInReset"}));
+            // Both devices are still open with headers queued into the block, which is still
+            // allocated: releasing it now succeeds.
+            EXPECT_TRUE(sim::SoundDeviceOpen(true));
+            EXPECT_TRUE(sim::SoundDeviceOpen(false));
+            EXPECT_EQ(sim::SoundQueued(true), 4u);
+            EXPECT_GT(sim::SoundQueued(false), 0u);
+            EXPECT_TRUE(VirtualFree(block, 0, MEM_RELEASE)) << "the block was released under its devices";
+        });
+        spk::PlayWithProbes(R"(
+driver: {voice: 0, control: 0}
+faults: [{call: waveOutReset}, {call: waveInReset}]
+events:
+  - {at: 1, speaker: {pD: 4, rD: 4}}
+  - {at: 2, close: true}
+)",
+                            {{1500, [] { block = pSpkLockMem; }}});
     }));
 }
 

@@ -98,7 +98,12 @@ TEST(LineCurrentWarning, EachLocaleSeesItsTextUnderTheSameCaptionTopMostWithoutO
     } cases[] = {{"00000411", 932, kJapanese, WarningTextJapanese},
                  {"00000412", 949, kKorean, WarningTextKorean},
                  {"00000409", 1252, kEnglish, WarningTextEnglish},
-                 {"00000407", 1252, kEnglish, WarningTextEnglish}};
+                 {"00000407", 1252, kEnglish, WarningTextEnglish},
+                 // A sign negates the number in 32 bits, as the 32-bit program's conversion does.
+                 {"-3EF", 932, kJapanese, WarningTextJapanese},
+                 {"-3EE", 949, kKorean, WarningTextKorean},
+                 {"-FFFFFBEF", 932, kJapanese, WarningTextJapanese},
+                 {"-100000411", 932, kEnglish, WarningTextEnglish}};
     for (auto &c : cases) {
         SCOPED_TRACE(c.locale);
         Json box = WarningFor(c.locale, c.codepage);

@@ -2,6 +2,7 @@
 // ThreadSanitizer too), and the same scenario with the same preemption seed replays identically.
 #include <gtest/gtest.h>
 
+#include "speaker_support.h"
 #include "support.h"
 
 namespace {
@@ -49,5 +50,39 @@ TEST(ThreadsWorld, PreemptionAtPlatformCallsKeepsTheObservableOrderAndReplays)
         EXPECT_EQ(a.Dump(), b.Dump()) << "seed " << seed << " did not replay";
         for (const char *ev : {"ioctl", "messagebox", "messagebox-closed", "exit"})
             EXPECT_EQ(Lines(a, ev), Lines(plain, ev)) << "seed " << seed << ", " << ev;
+    }
+}
+
+TEST(ThreadsWorld, ShutDownClosesTheThreadHandleItWaitedForWhenTheThreadEndsDuringTheWait)
+{
+    // The read fails and the thread's box waits for the user; the window closes at 2 s, and the
+    // shut-down is waiting for the thread when the user dismisses the box at 3 s: the thread ends and
+    // clears its handle in the middle of the wait.
+    const std::string yaml = R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 1, voice_error: 31}
+  - {at: 2, close: true}
+  - {at: 3, dismiss: true}
+)";
+    for (int seed : {0, 1, 2, 3, 17}) {
+        std::string scenario = yaml + (seed ? "schedule: {preempt: " + std::to_string(seed) + "}\n" : "");
+        EXPECT_TRUE(support::InChild([&scenario] {
+            static HANDLE thread;
+            sim::AtFinish([] {
+                std::string timeline;
+                for (auto &e : spk::Trace())
+                    if (e["ev"] == "thread" || e["ev"] == "messagebox-closed" || e["ev"] == "exit")
+                        timeline += std::to_string(e["t"].get<long long>()) + " " + e["ev"].get<std::string>() +
+                                    (e.contains("event") ? " " + e["event"].get<std::string>() : "") + "\n";
+                EXPECT_EQ(timeline, "0 thread start\n3000 messagebox-closed\n3000 thread end\n3000 exit\n");
+                DWORD code;
+                EXPECT_FALSE(GetExitCodeThread(thread, &code)) << "the handle waited for is still open";
+            });
+            spk::PlayWithProbes(scenario, {{1500, [] {
+                                                thread = WatchThread;
+                                                EXPECT_NE(thread, (HANDLE)NULL);
+                                            }}});
+        })) << "seed " << seed;
     }
 }

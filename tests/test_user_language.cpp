@@ -79,6 +79,18 @@ TEST(UserLanguage, ValueWithoutTerminatorIsReadWithinItsTwentyBytes)
     EXPECT_EQ(LanguageFor(true, std::string("00000000000000000411")), 17u);
     // 19 digits and no NUL, followed in the buffer by nothing the program may read.
     EXPECT_EQ(LanguageFor(true, std::string("0000000000000000412")), 18u);
-    // Too large for 32 bits: the conversion saturates, as on the 32-bit program.
+    // Too large for 32 bits: the conversion saturates, as on the 32-bit program, whatever the sign.
     EXPECT_EQ(LanguageFor(true, Sz("123456789ABC")), 0xFFu);
+    EXPECT_EQ(LanguageFor(true, Sz("-100000411")), 0xFFu);
+}
+
+TEST(UserLanguage, ASignNegatesTheNumberIn32Bits)
+{
+    // The warning each of these brings is checked with the line-current warning's locales.
+    EXPECT_EQ(LanguageFor(true, Sz("-3EF")), 17u);  // 0xFFFFFC11
+    EXPECT_EQ(LanguageFor(true, Sz(" +0x412")), 18u);
+    EXPECT_EQ(LanguageFor(true, Sz("-0x3EF")), 17u);
+    // Nothing after the sign but another sign or a blank: no digit, so 0.
+    EXPECT_EQ(LanguageFor(true, Sz("--411")), 0u);
+    EXPECT_EQ(LanguageFor(true, Sz("- 411")), 0u);
 }

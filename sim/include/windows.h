@@ -188,6 +188,11 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetTickCount(void);
 DWORD WINAPI GetCurrentThreadId(void);
+/* An intrinsic on Windows: atomic, with a full barrier. */
+static inline PVOID InterlockedExchangePointer(PVOID volatile *Target, PVOID Value)
+{
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
 
 typedef struct _CRITICAL_SECTION {
     void *DebugInfo;
