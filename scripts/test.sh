@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
-# threading tests under ThreadSanitizer, a bounded fault sweep, a bounded fuzz run, both Windows builds with a check of what
-# they import, and the x86_64 program under Wine against the world's scenarios.
+# threading tests under ThreadSanitizer, a bounded fault sweep (counted as one test), a bounded fuzz
+# run, both Windows builds with a check of what they import, and the x86_64 program under Wine
+# against the world's scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
