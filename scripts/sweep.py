@@ -11,7 +11,7 @@ Address/UndefinedBehaviorSanitizer build, each run under a time limit. Every run
   exit    no `exit` (or an exit code other than 0) after the scenario closed the window, or an exit
           before the close (only a refused RegisterClassA or CreateWindowExA rightly exits at once)
   held    the `held` account lists more than the program keeps by design and the failed call keeps
-  block   a wave device is still open but the block it plays from was released
+  block   a wave device, or the watch thread's read, may still use the block, but it was released
 
 Called by scripts/sweep.sh; standard library only.
 """
@@ -33,20 +33,23 @@ KINDS = ("crash", "hang", "exit", "held", "block")
 # The block the wave devices play from and record into (VirtualAlloc of the block's read length).
 BLOCK_BYTES = 33460
 
-# What a refused release call keeps: the one resource it was asked to release.
+# What a refused call keeps: for each call, the items it leaves (each one item of one of the kinds).
 KEPT_BY_FAILED_CALL = {
-    "CloseHandle": ("thread", "device"),
-    "waveOutUnprepareHeader": ("header",),
-    "waveInUnprepareHeader": ("header",),
-    "waveOutClose": ("waveout",),
-    "waveInClose": ("wavein",),
-    "VirtualFree": ("memory",),
-    "GlobalFree": ("global",),
-    "GlobalUnlock": ("global",),
-    "LocalFree": ("local",),
-    "RegCloseKey": ("key",),
-    "FreeLibrary": ("module",),
-    "DestroyWindow": ("window",),
+    "CloseHandle": [("thread", "device")],
+    "waveOutUnprepareHeader": [("header",)],
+    "waveInUnprepareHeader": [("header",)],
+    "waveOutClose": [("waveout",)],
+    "waveInClose": [("wavein",)],
+    "VirtualFree": [("memory",)],
+    "GlobalFree": [("global",)],
+    "GlobalUnlock": [("global",)],
+    "LocalFree": [("local",)],
+    "RegCloseKey": [("key",)],
+    "FreeLibrary": [("module",)],
+    "DestroyWindow": [("window",)],
+    # A watch thread that could not be terminated may still be in its read: it keeps what it uses
+    # when the read returns, the voice device and the two stream guards (and the block, below).
+    "TerminateThread": [("device",), ("critical-section",), ("critical-section",)],
 }
 
 # What the program keeps by design. Each entry: the fault it applies to (None: every run), what it
@@ -267,21 +270,33 @@ def judge_held(run, items):
             taken += 1
         if taken:
             run.design.append(d["id"])
-    for kind in KEPT_BY_FAILED_CALL.get(run.call, ()):
-        match = next((i for i in left if i.get("kind") == kind), None)
+    for kinds in KEPT_BY_FAILED_CALL.get(run.call, ()):
+        match = next((i for i in left if i.get("kind") in kinds), None)
         if match is not None:
             left.remove(match)
-            break
     devices = [i for i in items if i.get("kind") in ("waveout", "wavein")]
     blocks = [i for i in items if i.get("kind") == "memory" and is_block(i)]
     if devices and not blocks:
         run.findings.append(("block", "%s held, but the block it plays from was released"
                              % ", ".join(describe(i) for i in devices)))
-    if devices:
+    # A watch thread that neither ended nor was terminated is still in its read into the block.
+    reader = watch_thread_left(run.events)
+    if reader and not blocks:
+        run.findings.append(("block", "the watch thread still runs (its read into the block may be pending), "
+                             "but the block was released"))
+    if devices or reader:
         # The block stays allocated under a device that may still use it: the sound choice.
         left = [i for i in left if not (i.get("kind") == "memory" and is_block(i))]
     if left:
         run.findings.append(("held", "still held: " + ", ".join(describe(i) for i in left)))
+
+
+def watch_thread_left(events):
+    running = 0
+    for e in events:
+        if e.get("ev") == "thread":
+            running += 1 if e.get("event") == "start" else -1
+    return running > 0
 
 
 def describe(item):
