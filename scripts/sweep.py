@@ -401,7 +401,12 @@ def sweep(a, sim, scenarios, work, findings_dir, started):
     for r in done:
         s = r.scenario
         if not judge(r, a.timeout):
-            s.refused.setdefault(r.call, r.stderr.strip().splitlines()[-1:] or ["exit status 2"])
+            message = r.stderr.strip() or "exit status 2"
+            if r.call in message:
+                # The world refuses a fault on a call that cannot fail the way the program calls it.
+                s.refused.setdefault(r.call, message.splitlines()[-1])
+            else:
+                s.failure = "with the %s %s refused: %s" % (ordinal(r.nth), r.call, message)
             continue
         s.runs += 1
         judged.append(r)
@@ -428,7 +433,8 @@ def report(a, scenarios, judged, findings_dir, sim, started):
         if s.failure:
             print("%-*s  NOT PLAYED: %s" % (width, s.stem, s.failure.splitlines()[-1]))
             continue
-        print("%-*s  %5d  %5d  " % (width, s.stem, len(s.swept), s.runs) + "  ".join("%5d" % s.rows[k] for k in KINDS))
+        swept = len([c for c in s.swept if c not in s.refused])
+        print("%-*s  %5d  %5d  " % (width, s.stem, swept, s.runs) + "  ".join("%5d" % s.rows[k] for k in KINDS))
     rel_sim = os.path.relpath(sim, ROOT) if sim.startswith(ROOT) else sim
     for r in shown:
         s = r.scenario
@@ -456,7 +462,7 @@ def report(a, scenarios, judged, findings_dir, sim, started):
     refused = {}
     for s in scenarios:
         for call, message in s.refused.items():
-            refused.setdefault(call, message[0])
+            refused.setdefault(call, message)
     if refused:
         print("\nnot swept: the world refuses a fault on")
         for call in sorted(refused):

@@ -6,4 +6,5 @@
 # 2 when a scenario could not be played at all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh
 exec python3 scripts/sweep.py "$@"
