@@ -145,12 +145,23 @@ class Judge(unittest.TestCase):
         self.assertEqual(self.kinds(run(s, "ReadFile", ending([thread]))), [])
         box = [{"t": 1000, "ev": "messagebox", "caption": "GetLastError"}]
         self.assertEqual(self.kinds(run(s, "VirtualAlloc", box + ending([thread]))), [])
+        text = {"kind": "local", "name": "FormatMessageA"}
+        terminated = [{"t": 2000, "ev": "thread", "event": "start"}, {"t": 5000, "ev": "thread", "event": "terminated"}]
+        self.assertEqual(self.kinds(run(s, "ReadFile", box + terminated + ending([text]))), [])
+        self.assertEqual(self.kinds(run(s, "ReadFile", terminated + ending([text]))), ["held"])
 
     def test_a_wave_device_needs_its_block(self):
         s = scenario(CLOSING)
         self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT]))), ["block"])
         self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT, BLOCK]))), [])
         self.assertEqual(self.kinds(run(s, "SetTimer", ending([BLOCK]))), ["held"])
+        queued = [{"kind": "header", "name": "PlayHdr[%d]" % k} for k in range(8)]
+        self.assertEqual(self.kinds(run(s, "waveOutReset", ending([WAVEOUT, BLOCK] + queued))), [])
+        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT, BLOCK] + queued))), ["held"])
+        # A watch thread that is still running (not ended, not terminated) reads into the block.
+        started = [{"t": 0, "ev": "thread", "event": "start"}]
+        self.assertEqual(self.kinds(run(s, "TerminateThread", started + ending([]))), ["block"])
+        self.assertEqual(self.kinds(run(s, "TerminateThread", started + ending([BLOCK]))), [])
 
 
 if __name__ == "__main__":
