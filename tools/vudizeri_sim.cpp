@@ -12,7 +12,7 @@ namespace {
 int Usage()
 {
     fprintf(stderr,
-            "usage: vudizeri-sim [--format json|text] [--wav-speaker FILE] [--wav-line FILE] SCENARIO.yaml\n");
+            "usage: vudizeri-sim [--format json|text] [--calls] [--wav-speaker FILE] [--wav-line FILE] SCENARIO.yaml\n");
     return 2;
 }
 
@@ -52,6 +52,8 @@ int main(int argc, char **argv)
                 options.wav_speaker = v;
             else
                 options.wav_line = v;
+        } else if (a == "--calls") {
+            options.calls = true;
         } else if (!a.empty() && a[0] == '-') {
             return Usage();
         } else if (path.empty()) {

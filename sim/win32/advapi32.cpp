@@ -25,7 +25,11 @@ struct Key {
     std::map<std::string, Value, CaseLess> values;
 };
 std::map<std::string, Key, CaseLess> g_keys;  // full paths under HKEY_CURRENT_USER
-std::map<HKEY, std::string> g_open;
+struct OpenKey {
+    std::string path;
+    HeldTicket held;
+};
+std::map<HKEY, OpenKey> g_open;
 uintptr_t g_next_key = 0x2000;
 
 }  // namespace
@@ -44,10 +48,11 @@ extern "C" {
 
 LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 {
+    PlatformCall call("RegOpenKeyA");
     YieldPoint();
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
-    if (auto e = Fault("RegOpenKeyA"))
+    if (auto e = call.Fault())
         return (LSTATUS)*e;
     if (hKey != HKEY_CURRENT_USER)
         return ERROR_FILE_NOT_FOUND;
@@ -56,7 +61,7 @@ LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
         return ERROR_FILE_NOT_FOUND;
     HKEY h = (HKEY)g_next_key;
     g_next_key += 4;
-    g_open[h] = path;
+    g_open[h] = OpenKey{path, Acquire("key", "HKEY_CURRENT_USER\\" + path, {{"handle", HandleText((uintptr_t)h)}})};
     *phkResult = h;
     return ERROR_SUCCESS;
 }
@@ -64,15 +69,16 @@ LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                 LPDWORD lpcbData)
 {
+    PlatformCall call("RegQueryValueExA");
     YieldPoint();
     auto open = g_open.find(hKey);
     if (open == g_open.end())
         return ERROR_INVALID_HANDLE;
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    if (auto e = Fault("RegQueryValueExA"))
+    if (auto e = call.Fault())
         return (LSTATUS)*e;
-    Key &key = g_keys[open->second];
+    Key &key = g_keys[open->second.path];
     auto it = key.values.find(lpValueName ? lpValueName : "");
     if (it == key.values.end())
         return ERROR_FILE_NOT_FOUND;
@@ -94,7 +100,17 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
-    return g_open.erase(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    PlatformCall call("RegCloseKey");
+    auto open = g_open.find(hKey);
+    if (open == g_open.end())
+        return ERROR_INVALID_HANDLE;
+    if (auto e = call.Fault()) {
+        ReleaseRefused(open->second.held, call);
+        return (LSTATUS)*e;
+    }
+    Release(open->second.held);
+    g_open.erase(open);
+    return ERROR_SUCCESS;
 }
 
 }  // extern "C"

@@ -545,11 +545,10 @@ extern "C" {
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
+    PlatformCall call("CreateDialogParamA");
     RegisterDialogClasses();
-    if (auto error = Fault("CreateDialogParamA")) {
-        SetLastError(*error);
+    if (call.Fault())
         return nullptr;
-    }
     const Resource *res = lpTemplateName ? FindDialogResource(lpTemplateName) : nullptr;
     if (!res) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -676,6 +675,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
 
 LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    PlatformCall call("DefDlgProcA");
     Window *w = FindWin(hDlg);
     if (!w)
         return 0;
@@ -683,8 +683,10 @@ LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
         NoteDialogDestroyed(hDlg);
     w->msgresult = 0;
     INT_PTR result = 0;
-    if (w->dlgproc)
+    if (w->dlgproc) {
+        ProgramCode program;
         result = w->dlgproc(hDlg, Msg, wParam, lParam);
+    }
     // The procedure may have destroyed its own dialog.
     w = FindWin(hDlg);
     if (!result && w) {
@@ -698,6 +700,7 @@ LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
+    PlatformCall call("GetDlgItem");
     if (!FindWin(hDlg)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
@@ -713,17 +716,22 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 
 LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    PlatformCall call("SendDlgItemMessageA");
     HWND control = GetDlgItem(hDlg, nIDDlgItem);
     return control ? SendMessageA(control, Msg, wParam, lParam) : 0;
 }
 
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString)
 {
+    PlatformCall call("SetDlgItemTextA");
+    if (call.Fault())
+        return FALSE;
     return (BOOL)SendDlgItemMessageA(hDlg, nIDDlgItem, WM_SETTEXT, 0, (LPARAM)lpString);
 }
 
 UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
 {
+    PlatformCall call("IsDlgButtonChecked");
     return (UINT)SendDlgItemMessageA(hDlg, nIDButton, BM_GETCHECK, 0, 0);
 }
 

@@ -21,11 +21,15 @@ uintptr_t g_next_handle = 0x100;
 struct ThreadObject : KObject {
     SimThread *thread;
     explicit ThreadObject(SimThread *t) : thread(t) {}
+    const char *HeldKind() const override { return "thread"; }
+    std::string HeldName() const override { return "thread " + std::to_string(ThreadId(thread)); }
+    void AtEnd(Json &fields) const override { fields["ended"] = ThreadEnded(thread); }
 };
 
 struct CriticalState {
     SimThread *owner = nullptr;
     int recursion = 0;
+    HeldTicket held = 0;
 };
 std::map<LPCRITICAL_SECTION, CriticalState> g_critical;
 
@@ -46,8 +50,12 @@ std::recursive_mutex &FreeLock(LPCRITICAL_SECTION cs)
 struct Allocation {
     void *base;
     size_t size;
+    HeldTicket held;
 };
 std::map<void *, Allocation> g_virtual;
+
+// FormatMessageA's buffers, for LocalFree.
+std::map<void *, HeldTicket> g_local;
 
 }  // namespace
 
@@ -55,6 +63,9 @@ HANDLE NewHandle(std::shared_ptr<KObject> object)
 {
     HANDLE h = (HANDLE)g_next_handle;
     g_next_handle += 4;
+    KObject *o = object.get();
+    o->held = Acquire(o->HeldKind(), o->HeldName(), {{"handle", HandleText((uintptr_t)h)}},
+                      [o](Json &fields) { o->AtEnd(fields); });
     g_handles[h] = std::move(object);
     return h;
 }
@@ -73,23 +84,30 @@ using namespace sim;
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return LastError(); }
+DWORD WINAPI GetLastError(void)
+{
+    PlatformCall call("GetLastError");
+    return LastError();
+}
+
 void WINAPI SetLastError(DWORD dwErrCode) { LastError() = dwErrCode; }
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
+    PlatformCall call("CloseHandle");
     YieldPoint();
     auto it = g_handles.find(hObject);
     if (it == g_handles.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (auto e = Fault("CloseHandle")) {
-        SetLastError(*e);
+    if (call.Fault()) {
+        ReleaseRefused(it->second->held, call);
         return FALSE;
     }
     auto object = it->second;
     g_handles.erase(it);
+    Release(object->held);
     object->OnClose();
     return TRUE;
 }
@@ -97,11 +115,10 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
                            LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
 {
+    PlatformCall call("CreateThread");
     YieldPoint();
-    if (auto e = Fault("CreateThread")) {
-        SetLastError(*e);
+    if (call.Fault())
         return NULL;
-    }
     SimThread *t = StartThread(lpStartAddress, lpParameter, true);
     if (lpThreadId)
         *lpThreadId = (DWORD)ThreadId(t);
@@ -110,16 +127,15 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
+    PlatformCall call("WaitForSingleObject");
     YieldPoint();
     auto *object = HandleAs<ThreadObject>(hHandle);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    if (auto e = Fault("WaitForSingleObject")) {
-        SetLastError(*e);
+    if (call.Fault())
         return WAIT_FAILED;
-    }
     SimThread *t = object->thread;
     Ms deadline = dwMilliseconds == INFINITE ? kNever : Now() + dwMilliseconds;
     return BlockUntil([t] { return ThreadEnded(t); }, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
@@ -127,22 +143,22 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode)
 {
+    PlatformCall call("TerminateThread");
     YieldPoint();
     auto *object = HandleAs<ThreadObject>(hThread);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (auto e = Fault("TerminateThread")) {
-        SetLastError(*e);
+    if (call.Fault())
         return FALSE;
-    }
     TerminateSimThread(object->thread, dwExitCode);
     return TRUE;
 }
 
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
 {
+    PlatformCall call("GetExitCodeThread");
     auto *object = HandleAs<ThreadObject>(hThread);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -154,21 +170,38 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
 
 void WINAPI Sleep(DWORD dwMilliseconds)
 {
+    PlatformCall call("Sleep");
     BlockUntil(nullptr, Now() + dwMilliseconds);
 }
 
-DWORD WINAPI GetTickCount(void) { return (DWORD)Now(); }
-DWORD WINAPI GetCurrentThreadId(void) { return (DWORD)ThreadId(Self()); }
+DWORD WINAPI GetTickCount(void)
+{
+    PlatformCall call("GetTickCount");
+    return (DWORD)Now();
+}
+
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    PlatformCall call("GetCurrentThreadId");
+    return (DWORD)ThreadId(Self());
+}
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
 {
+    PlatformCall call("InitializeCriticalSection");
     memset(cs, 0, sizeof(*cs));
     cs->LockCount = -1;
-    g_critical[cs] = CriticalState{};
+    auto it = g_critical.find(cs);
+    if (it != g_critical.end())
+        Release(it->second.held);  // initialised again without being deleted: one section still
+    CriticalState state;
+    state.held = Acquire("critical-section", "critical section");
+    g_critical[cs] = state;
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
 {
+    PlatformCall call("EnterCriticalSection");
     if (!Self()) {
         FreeLock(cs).lock();
         return;
@@ -186,6 +219,7 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
 {
+    PlatformCall call("LeaveCriticalSection");
     if (!Self()) {
         FreeLock(cs).unlock();
         return;
@@ -203,6 +237,10 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
 {
+    PlatformCall call("DeleteCriticalSection");
+    auto it = g_critical.find(cs);
+    if (it != g_critical.end())
+        Release(it->second.held);
     g_critical.erase(cs);
     std::lock_guard<std::mutex> lock(g_free_mu);
     g_free_locks.erase(cs);
@@ -210,15 +248,14 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect)
 {
+    PlatformCall call("VirtualAlloc");
     YieldPoint();
     if (dwSize == 0 || lpAddress || !(flAllocationType & MEM_COMMIT)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    if (auto e = Fault("VirtualAlloc")) {
-        SetLastError(*e);
+    if (call.Fault())
         return NULL;
-    }
     // Whole pages, zero-filled and page-aligned; nothing past the last page is ours.
     size_t size = (dwSize + 4095) / 4096 * 4096;
     void *p = aligned_alloc(4096, size);
@@ -227,18 +264,24 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
         return NULL;
     }
     memset(p, 0, size);
-    g_virtual[p] = {p, size};
+    g_virtual[p] = {p, size, Acquire("memory", std::to_string(dwSize) + " bytes", {{"size", size}})};
     return p;
 }
 
 BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType)
 {
+    PlatformCall call("VirtualFree");
     YieldPoint();
     auto it = g_virtual.find(lpAddress);
     if (it == g_virtual.end() || dwFreeType != MEM_RELEASE || dwSize != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (call.Fault()) {
+        ReleaseRefused(it->second.held, call);
+        return FALSE;
+    }
+    Release(it->second.held);
     DriverMemoryReleased(it->second.base);
     free(it->second.base);
     g_virtual.erase(it);
@@ -247,6 +290,20 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType)
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
+    PlatformCall call("LocalFree");
+    if (!hMem)
+        return NULL;
+    auto it = g_local.find(hMem);
+    if (it == g_local.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    if (call.Fault()) {
+        ReleaseRefused(it->second, call);
+        return hMem;
+    }
+    Release(it->second);
+    g_local.erase(it);
     free(hMem);
     return NULL;
 }
@@ -254,6 +311,9 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
                             va_list *)
 {
+    PlatformCall call("FormatMessageA");
+    if (call.Fault())
+        return 0;
     // The system's texts for the codes a device read can end with.
     static const std::map<DWORD, const char *> texts = {
         {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
@@ -280,8 +340,10 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
     }
     size_t len = strlen(it->second);
     if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-        char *p = (char *)malloc(std::max<size_t>(len + 1, nSize));
+        size_t size = std::max<size_t>(len + 1, nSize);
+        char *p = (char *)malloc(size);
         memcpy(p, it->second, len + 1);
+        g_local[p] = Acquire("local", std::to_string(size) + " bytes", {{"size", size}});
         *(char **)lpBuffer = p;
         return (DWORD)len;
     }

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "handles.h"
 #include "system.h"
@@ -36,12 +37,15 @@ int telephony_loads = 0;
 int telephony_location_calls = 0;
 // The library's image: its address is the module handle.
 char telephony_image[64];
+std::vector<HeldTicket> telephony_held;  // one per reference, in the account of what is held
 
 struct GlobalBlock {
     unsigned char *data = nullptr;
     size_t size = 0;
     bool moveable = false;
     int locks = 0;
+    HeldTicket held = 0;
+    std::vector<HeldTicket> lock_held;  // one per lock not yet undone
 };
 std::map<HGLOBAL, GlobalBlock> global_blocks;
 uintptr_t next_moveable_handle = 0x10000;
@@ -146,9 +150,10 @@ bool Fail(DWORD error)
 // GetProcAddress, as the program must reach it.
 LONG WINAPI tapiGetLocationInfoA(LPSTR lpszCountryCode, LPSTR lpszCityCode)
 {
+    PlatformCall call("tapiGetLocationInfoA");
     YieldPoint();
     ++telephony_location_calls;
-    if (auto error = Fault("tapiGetLocationInfoA"))
+    if (auto error = call.Fault())
         return static_cast<LONG>(*error);
     // Without a dialing location the library cannot answer.
     if (telephony != "location")
@@ -221,9 +226,10 @@ using namespace sim;
 // ---- version ----
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 {
+    PlatformCall call("GetVersionExA");
     YieldPoint();
-    if (auto error = Fault("GetVersionExA"))
-        return Fail(*error);
+    if (call.Fault())
+        return FALSE;
     if (!info)
         return Fail(ERROR_NOACCESS);
     DWORD size = info->dwOSVersionInfoSize;
@@ -258,11 +264,10 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 // ---- Windows directory ----
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
+    PlatformCall call("GetWindowsDirectoryA");
     YieldPoint();
-    if (auto error = Fault("GetWindowsDirectoryA")) {
-        Fail(*error);
+    if (call.Fault())
         return 0;
-    }
     UINT length = static_cast<UINT>(windows_dir.size());
     // Too small: nothing is written and the answer is the size needed, terminating zero included.
     if (!lpBuffer || uSize <= length)
@@ -274,11 +279,10 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 // ---- files ----
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 {
+    PlatformCall call("GetFileAttributesA");
     YieldPoint();
-    if (auto error = Fault("GetFileAttributesA")) {
-        Fail(*error);
+    if (call.Fault())
         return INVALID_FILE_ATTRIBUTES;
-    }
     if (!lpFileName || !*lpFileName) {
         Fail(lpFileName ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
@@ -295,13 +299,14 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
+    PlatformCall call("SetFileAttributesA");
     YieldPoint();
     if (!lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     Json extra = {{"attributes", dwFileAttributes}};
-    if (auto error = Fault("SetFileAttributesA")) {
+    if (auto error = call.Fault()) {
         TraceFile("attributes", lpFileName, extra, false, *error);
-        return Fail(*error);
+        return FALSE;
     }
     std::string n = Normalise(lpFileName);
     auto it = files.find(n);
@@ -318,12 +323,13 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 {
+    PlatformCall call("DeleteFileA");
     YieldPoint();
     if (!lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (auto error = Fault("DeleteFileA")) {
+    if (auto error = call.Fault()) {
         TraceFile("delete", lpFileName, Json::object(), false, *error);
-        return Fail(*error);
+        return FALSE;
     }
     std::string n = Normalise(lpFileName);
     auto it = files.find(n);
@@ -341,13 +347,14 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
 {
+    PlatformCall call("CopyFileA");
     YieldPoint();
     if (!lpExistingFileName || !lpNewFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     Json extra = {{"from", AnsiToUtf8(lpExistingFileName)}};
-    if (auto error = Fault("CopyFileA")) {
+    if (auto error = call.Fault()) {
         TraceFile("copy", lpNewFileName, extra, false, *error);
-        return Fail(*error);
+        return FALSE;
     }
     std::string from = Normalise(lpExistingFileName), to = Normalise(lpNewFileName);
     auto source = files.find(from);
@@ -381,8 +388,9 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 // ---- WinExec ----
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow)
 {
+    PlatformCall call("WinExec");
     YieldPoint();
-    if (auto error = Fault("WinExec"))
+    if (auto error = call.Fault())
         return *error < 32 ? static_cast<UINT>(*error) : 0;
     if (!lpCmdLine || !*lpCmdLine)
         return ERROR_FILE_NOT_FOUND;
@@ -394,11 +402,10 @@ UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow)
 // ---- run-time loading ----
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 {
+    PlatformCall call("LoadLibraryA");
     YieldPoint();
-    if (auto error = Fault("LoadLibraryA")) {
-        Fail(*error);
+    if (call.Fault())
         return nullptr;
-    }
     if (!lpLibFileName) {
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -409,16 +416,16 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
     }
     if (telephony_refs++ == 0)
         ++telephony_loads;
+    telephony_held.push_back(Acquire("module", lpLibFileName));
     return reinterpret_cast<HMODULE>(telephony_image);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
+    PlatformCall call("GetProcAddress");
     YieldPoint();
-    if (auto error = Fault("GetProcAddress")) {
-        Fail(*error);
+    if (call.Fault())
         return nullptr;
-    }
     if (hModule != reinterpret_cast<HMODULE>(telephony_image) || telephony_refs == 0) {
         Fail(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -434,23 +441,27 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
+    PlatformCall call("FreeLibrary");
     YieldPoint();
-    if (auto error = Fault("FreeLibrary"))
-        return Fail(*error);
     if (hLibModule != reinterpret_cast<HMODULE>(telephony_image) || telephony_refs == 0)
         return Fail(ERROR_MOD_NOT_FOUND);
+    if (call.Fault()) {
+        ReleaseRefused(telephony_held.back(), call);
+        return FALSE;
+    }
     --telephony_refs;
+    Release(telephony_held.back());
+    telephony_held.pop_back();
     return TRUE;
 }
 
 // ---- global memory ----
 HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
 {
+    PlatformCall call("GlobalAlloc");
     YieldPoint();
-    if (auto error = Fault("GlobalAlloc")) {
-        Fail(*error);
+    if (call.Fault())
         return nullptr;
-    }
     if (dwBytes > 0x7FFFFFFF) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -472,18 +483,27 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
     } else {
         handle = block.data;
     }
+    // A fixed block's handle is its address, which differs from run to run: only a moveable one's
+    // handle is shown.
+    Json keys = {{"size", dwBytes}};
+    if (block.moveable)
+        keys["handle"] = HandleText(reinterpret_cast<uintptr_t>(handle));
+    block.held = Acquire("global", std::to_string(dwBytes) + " bytes", keys);
     global_blocks[handle] = block;
     return handle;
 }
 
 LPVOID WINAPI GlobalLock(HGLOBAL hMem)
 {
+    PlatformCall call("GlobalLock");
     YieldPoint();
     auto it = global_blocks.find(hMem);
     if (it == global_blocks.end()) {
         Fail(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    if (call.Fault())
+        return nullptr;
     GlobalBlock &block = it->second;
     if (!block.moveable)
         return block.data;
@@ -491,20 +511,30 @@ LPVOID WINAPI GlobalLock(HGLOBAL hMem)
     if (block.size == 0)
         return nullptr;
     ++block.locks;
+    block.lock_held.push_back(Acquire("global", "lock of " + std::to_string(block.size) + " bytes",
+                                      {{"handle", HandleText(reinterpret_cast<uintptr_t>(hMem))}}));
     return block.data;
 }
 
 BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
 {
+    PlatformCall call("GlobalUnlock");
     YieldPoint();
     auto it = global_blocks.find(hMem);
     if (it == global_blocks.end())
         return Fail(ERROR_INVALID_HANDLE);
     GlobalBlock &block = it->second;
+    if (call.Fault()) {
+        if (!block.lock_held.empty())
+            ReleaseRefused(block.lock_held.back(), call);
+        return FALSE;
+    }
     if (!block.moveable)
         return TRUE;
     if (block.locks == 0)
         return Fail(ERROR_NOT_LOCKED);
+    Release(block.lock_held.back());
+    block.lock_held.pop_back();
     if (--block.locks > 0)
         return TRUE;
     // Unlocked now: zero, with no error.
@@ -513,6 +543,7 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
 {
+    PlatformCall call("GlobalFree");
     YieldPoint();
     if (!hMem)
         return nullptr;
@@ -521,6 +552,14 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
         Fail(ERROR_INVALID_HANDLE);
         return hMem;
     }
+    if (call.Fault()) {
+        ReleaseRefused(it->second.held, call);
+        return hMem;
+    }
+    // A locked block is freed too; its locks go with it.
+    Release(it->second.held);
+    for (HeldTicket lock : it->second.lock_held)
+        Release(lock);
     std::free(it->second.data);
     global_blocks.erase(it);
     return nullptr;

@@ -45,9 +45,10 @@ using namespace sim;
 
 DWORD WINAPI RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections)
 {
+    PlatformCall call("RasEnumConnectionsA");
     YieldPoint();
     ++dialup_queries;
-    if (auto error = Fault("RasEnumConnectionsA"))
+    if (auto error = call.Fault())
         return *error;
     if (!lpcb || !lpcConnections)
         return ERROR_INVALID_PARAMETER;

@@ -27,6 +27,7 @@ struct CaseLess {
 
 std::map<std::string, ClassInfo, CaseLess> g_classes;
 std::map<HWND, std::unique_ptr<Window>> g_windows;
+std::map<HWND, HeldTicket> g_window_held;  // top-level windows, in the account of what is held
 uintptr_t g_next_hwnd = 0x10020;
 int g_order = 0;
 ATOM g_next_atom = 0xC000;
@@ -182,6 +183,10 @@ Window *FindTopLevel(const std::string &cls, const std::string &title)
 
 LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    auto ci = g_classes.find(w->cls);
+    if (ci != g_classes.end() && ci->second.system)
+        return w->proc(w->handle, msg, wParam, lParam);
+    ProgramCode program;
     return w->proc(w->handle, msg, wParam, lParam);
 }
 
@@ -217,6 +222,8 @@ HWND CreateWin(DWORD exstyle, const std::string &cls, const std::string &title, 
     HWND h = w->handle;
     Window *win = w.get();
     g_windows[h] = std::move(w);
+    if (!(style & WS_CHILD))
+        g_window_held[h] = Acquire("window", title, {{"class", win->cls}, {"handle", HandleText((uintptr_t)h)}});
     if (!(style & WS_CHILD) && !ci->second.system)
         Emit("window", {{"class", AnsiToUtf8(win->cls)}, {"title", AnsiToUtf8(title)}, {"visible", false}});
 
@@ -295,11 +302,10 @@ extern "C" {
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
 {
+    PlatformCall call("RegisterClassA");
     YieldPoint();
-    if (auto e = Fault("RegisterClassA")) {
-        SetLastError(*e);
+    if (call.Fault())
         return 0;
-    }
     if (!wc || !wc->lpszClassName || !wc->lpfnWndProc || IS_INTRESOURCE(wc->lpszClassName)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -315,11 +321,10 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE, LPVOID lpParam)
 {
+    PlatformCall call("CreateWindowExA");
     YieldPoint();
-    if (auto e = Fault("CreateWindowExA")) {
-        SetLastError(*e);
+    if (call.Fault())
         return NULL;
-    }
     if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return NULL;
@@ -340,6 +345,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 
 BOOL WINAPI DestroyWindow(HWND hWnd)
 {
+    PlatformCall call("DestroyWindow");
     YieldPoint();
     Window *w = FindWin(hWnd);
     if (!w) {
@@ -348,6 +354,11 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     }
     if (w->thread != Self()) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (call.Fault()) {
+        if (g_window_held.count(hWnd))
+            ReleaseRefused(g_window_held[hWnd], call);
         return FALSE;
     }
     if (w->destroying)
@@ -391,6 +402,11 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
         if (x->on_destroy)
             x->on_destroy(*x);
         g_windows.erase(h);
+        auto held = g_window_held.find(h);
+        if (held != g_window_held.end()) {
+            Release(held->second);
+            g_window_held.erase(held);
+        }
     };
     finish(hWnd);
     return TRUE;
@@ -398,6 +414,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
 {
+    PlatformCall call("ShowWindow");
     YieldPoint();
     Window *w = FindWin(hWnd);
     if (!w) {
@@ -413,22 +430,37 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
     return was;
 }
 
-BOOL WINAPI UpdateWindow(HWND hWnd) { return FindWin(hWnd) != nullptr; }
-BOOL WINAPI IsWindow(HWND hWnd) { return FindWin(hWnd) != nullptr; }
+BOOL WINAPI UpdateWindow(HWND hWnd)
+{
+    PlatformCall call("UpdateWindow");
+    if (call.Fault())
+        return FALSE;
+    return FindWin(hWnd) != nullptr;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd)
+{
+    PlatformCall call("IsWindow");
+    return FindWin(hWnd) != nullptr;
+}
+
 BOOL WINAPI IsWindowVisible(HWND hWnd)
 {
+    PlatformCall call("IsWindowVisible");
     Window *w = FindWin(hWnd);
     return w && w->visible;
 }
 
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
+    PlatformCall call("FindWindowA");
     Window *w = FindTopLevel(lpClassName ? lpClassName : "", lpWindowName ? lpWindowName : "");
     return w ? w->handle : NULL;
 }
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    PlatformCall call("DefWindowProcA");
     Window *w = FindWin(hWnd);
     switch (Msg) {
     case WM_NCCREATE:
@@ -460,6 +492,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
+    PlatformCall call("GetMessageA");
     YieldPoint();
     SimThread *self = Self();
     for (;;) {
@@ -469,10 +502,15 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
 }
 
-BOOL WINAPI TranslateMessage(const MSG *) { return FALSE; }
+BOOL WINAPI TranslateMessage(const MSG *)
+{
+    PlatformCall call("TranslateMessage");
+    return FALSE;
+}
 
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
 {
+    PlatformCall call("DispatchMessageA");
     YieldPoint();
     if (lpMsg->message == WM_TIMER && lpMsg->lParam) {
         // Only a procedure that some timer of the thread really has is called.
@@ -481,7 +519,8 @@ LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
                                  [&](const Timer &t) { return t.proc == proc && t.thread == Self(); });
         if (!known)
             return 0;
-        proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+        ProgramCode program;
+        proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, (DWORD)Now());
         return 0;
     }
     Window *w = FindWin(lpMsg->hwnd);
@@ -494,11 +533,10 @@ LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    PlatformCall call("PostMessageA");
     YieldPoint();
-    if (auto e = Fault("PostMessageA")) {
-        SetLastError(*e);
+    if (call.Fault())
         return FALSE;
-    }
     if (!hWnd) {
         g_queues[Self()].posted.push_back(MSG{nullptr, Msg, wParam, lParam, (DWORD)Now(), {0, 0}});
         return TRUE;
@@ -514,6 +552,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    PlatformCall call("SendMessageA");
     YieldPoint();
     Window *w = FindWin(hWnd);
     if (!w) {
@@ -531,6 +570,7 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 void WINAPI PostQuitMessage(int nExitCode)
 {
+    PlatformCall call("PostQuitMessage");
     Queue &q = g_queues[Self()];
     q.quit = true;
     q.quit_code = nExitCode;
@@ -538,11 +578,10 @@ void WINAPI PostQuitMessage(int nExitCode)
 
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
 {
+    PlatformCall call("SetTimer");
     YieldPoint();
-    if (auto e = Fault("SetTimer")) {
-        SetLastError(*e);
+    if (call.Fault())
         return 0;
-    }
     Window *w = FindWin(hWnd);
     if (!hWnd || !w || w->thread != Self()) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -563,7 +602,10 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
 
 BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
 {
+    PlatformCall call("KillTimer");
     YieldPoint();
+    if (call.Fault())
+        return FALSE;
     auto it = std::find_if(g_timers.begin(), g_timers.end(),
                            [&](const Timer &t) { return t.hwnd == hWnd && t.id == uIDEvent; });
     if (it == g_timers.end()) {
@@ -578,6 +620,9 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
 {
+    PlatformCall call("LoadIconA");
+    if (call.Fault())
+        return NULL;
     if (!hInstance)
         return (HICON)(uintptr_t)(0x20000 + (uintptr_t)lpIconName);  // a system icon
     if (hInstance != kProgramInstance) {
@@ -596,20 +641,32 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName)
 {
+    PlatformCall call("LoadCursorA");
+    if (call.Fault())
+        return NULL;
     return hInstance ? NULL : (HCURSOR)(uintptr_t)(0x30000 + (uintptr_t)lpCursorName);
 }
 
-HGDIOBJ WINAPI GetStockObject(int i) { return (HGDIOBJ)(uintptr_t)(0x40000 + i); }
+HGDIOBJ WINAPI GetStockObject(int i)
+{
+    PlatformCall call("GetStockObject");
+    if (call.Fault())
+        return NULL;
+    return (HGDIOBJ)(uintptr_t)(0x40000 + i);
+}
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) { return lpModuleName ? NULL : kProgramInstance; }
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
+{
+    PlatformCall call("GetModuleHandleA");
+    return lpModuleName ? NULL : kProgramInstance;
+}
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
+    PlatformCall call("MessageBoxA");
     YieldPoint();
-    if (auto e = Fault("MessageBoxA")) {
-        SetLastError(*e);
+    if (call.Fault())
         return 0;
-    }
     std::string text = lpText ? lpText : "";
     Box box{lpCaption ? lpCaption : "Error", (int)g_boxes.size() + 1};
     Window *owner = FindWin(hWnd);
@@ -626,6 +683,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
+    PlatformCall call("GetWindowRect");
+    if (call.Fault())
+        return FALSE;
     Window *w = FindWin(hWnd);
     if (!w || !lpRect) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -637,6 +697,9 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 
 int WINAPI GetSystemMetrics(int nIndex)
 {
+    PlatformCall call("GetSystemMetrics");
+    if (call.Fault())
+        return 0;
     switch (nIndex) {
     case SM_CXSCREEN:
         return g_screen_w;
@@ -649,7 +712,10 @@ int WINAPI GetSystemMetrics(int nIndex)
 
 BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
 {
+    PlatformCall call("SetWindowPos");
     YieldPoint();
+    if (call.Fault())
+        return FALSE;
     Window *w = FindWin(hWnd);
     if (!w) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -683,6 +749,7 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
 
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
+    PlatformCall call("SetWindowTextA");
     Window *w = FindWin(hWnd);
     if (!w) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -693,6 +760,7 @@ BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
 
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 {
+    PlatformCall call("GetWindowTextA");
     if (!FindWin(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
@@ -702,6 +770,7 @@ int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 
 int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist)
 {
+    PlatformCall call("wvsprintfA");
     // wsprintf writes at most 1024 characters and the NUL.
     int n = vsnprintf(lpOut, 1025, lpFmt, arglist);
     return std::min(n, 1024);
@@ -709,6 +778,7 @@ int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist)
 
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
 {
+    PlatformCall call("wsprintfA");
     va_list ap;
     va_start(ap, lpFmt);
     int n = wvsprintfA(lpOut, lpFmt, ap);

@@ -37,6 +37,7 @@ struct WaveDevice {
     Ms run_start = 0;             // when the current run of the oldest buffer began
     uint64_t epoch = 0;           // bumped whenever the scheduled completion no longer holds
     size_t session = 0;           // index into the sessions of its direction
+    HeldTicket held = 0;          // while open, in the account of what the program holds
 };
 
 std::recursive_mutex g_mu;        // every call: the free-running mode calls from several threads
@@ -49,6 +50,7 @@ int g_underruns = 0, g_overruns = 0;
 int64_t g_frames[2];
 bool g_keep_calls = false;
 std::vector<SoundCall> g_calls;
+std::map<const WAVEHDR *, HeldTicket> g_prepared;  // prepared headers, in the account of what is held
 std::function<void(HWND, UINT, WPARAM, LPARAM)> g_sink;
 
 const char *Dir(bool out) { return out ? "out" : "in"; }
@@ -235,15 +237,15 @@ bool FormatTakes(const WAVEFORMATEX *f)
     return known && (g_format || f->nSamplesPerSec >= 44100);
 }
 
-MMRESULT Open(bool out, uintptr_t *handle_out, UINT device_id, const WAVEFORMATEX *format, DWORD_PTR callback,
-              DWORD flags)
+MMRESULT Open(PlatformCall &platform_call, bool out, uintptr_t *handle_out, UINT device_id,
+              const WAVEFORMATEX *format, DWORD_PTR callback, DWORD flags)
 {
-    const char *call = out ? "waveOutOpen" : "waveInOpen";
+    const char *call = platform_call.name();
     auto refuse = [&](MMRESULT r, const char *reason) {
         Emit("stream", {{"dir", Dir(out)}, {"state", "closed"}, {"reason", reason}});
         return Logged(call, 0, nullptr, r);
     };
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault())
         return refuse(*e, out ? "waveOutOpen refused" : "waveInOpen refused");
     bool query = flags & WAVE_FORMAT_QUERY;
     if (!handle_out && !query)
@@ -300,23 +302,29 @@ MMRESULT Open(bool out, uintptr_t *handle_out, UINT device_id, const WAVEFORMATE
     s.opened = Now();
     g_sessions[out].push_back(std::move(s));
     d->session = g_sessions[out].size() - 1;
+    d->held = Acquire(out ? "waveout" : "wavein", device_id == WAVE_MAPPER ? "WAVE_MAPPER" : "device 0",
+                      {{"handle", HandleText(d->handle)}});
     *handle_out = d->handle;
     Notify(*d, out ? MM_WOM_OPEN : MM_WIM_OPEN, nullptr);
     return Logged(call, d->handle, nullptr, MMSYSERR_NOERROR);
 }
 
-MMRESULT Close(bool out, uintptr_t handle)
+MMRESULT Close(PlatformCall &platform_call, bool out, uintptr_t handle)
 {
-    const char *call = out ? "waveOutClose" : "waveInClose";
+    const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault()) {
+        if (d)
+            ReleaseRefused(d->held, platform_call);
         return Refused(d, call, nullptr, *e);
+    }
     if (!d)
         return Logged(call, handle, nullptr, MMSYSERR_INVALHANDLE);
     if (!d->queue.empty())
         return Logged(call, handle, nullptr, WAVERR_STILLPLAYING);
     Halt(*d);
     d->open = false;
+    Release(d->held);
     ++d->epoch;
     SoundSession &s = SessionOf(*d);
     s.closed = Now();
@@ -326,28 +334,38 @@ MMRESULT Close(bool out, uintptr_t handle)
     return Logged(call, handle, nullptr, MMSYSERR_NOERROR);
 }
 
-MMRESULT Prepare(bool out, uintptr_t handle, WAVEHDR *h, UINT size)
+MMRESULT Prepare(PlatformCall &platform_call, bool out, uintptr_t handle, WAVEHDR *h, UINT size)
 {
-    const char *call = out ? "waveOutPrepareHeader" : "waveInPrepareHeader";
+    const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault())
         return Refused(d, call, h, *e);
     if (!d)
         return Logged(call, handle, h, MMSYSERR_INVALHANDLE);
     if (!h || size < sizeof(WAVEHDR))
         return Logged(call, handle, h, MMSYSERR_INVALPARAM);
     // Preparing a prepared header does nothing; otherwise the header starts afresh.
-    if (!(h->dwFlags & WHDR_PREPARED))
+    if (!(h->dwFlags & WHDR_PREPARED)) {
         h->dwFlags = WHDR_PREPARED;
+        auto old = g_prepared.find(h);
+        if (old != g_prepared.end())
+            Release(old->second);  // its flags were cleared by hand: the header is prepared once
+        g_prepared[h] = Acquire("header", std::to_string(h->dwBufferLength) + " bytes",
+                                {{"device", HandleText(handle)}, {"size", h->dwBufferLength}});
+    }
     return Logged(call, handle, h, MMSYSERR_NOERROR);
 }
 
-MMRESULT Unprepare(bool out, uintptr_t handle, WAVEHDR *h, UINT size)
+MMRESULT Unprepare(PlatformCall &platform_call, bool out, uintptr_t handle, WAVEHDR *h, UINT size)
 {
-    const char *call = out ? "waveOutUnprepareHeader" : "waveInUnprepareHeader";
+    const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault()) {
+        auto prepared = g_prepared.find(h);
+        if (prepared != g_prepared.end())
+            ReleaseRefused(prepared->second, platform_call);
         return Refused(d, call, h, *e);
+    }
     if (!d)
         return Logged(call, handle, h, MMSYSERR_INVALHANDLE);
     if (!h || size < sizeof(WAVEHDR))
@@ -357,14 +375,19 @@ MMRESULT Unprepare(bool out, uintptr_t handle, WAVEHDR *h, UINT size)
     if (h->dwFlags & WHDR_INQUEUE)
         return Logged(call, handle, h, WAVERR_STILLPLAYING);
     h->dwFlags &= ~WHDR_PREPARED;
+    auto prepared = g_prepared.find(h);
+    if (prepared != g_prepared.end()) {
+        Release(prepared->second);
+        g_prepared.erase(prepared);
+    }
     return Logged(call, handle, h, MMSYSERR_NOERROR);
 }
 
-MMRESULT Queue(bool out, uintptr_t handle, WAVEHDR *h, UINT size)
+MMRESULT Queue(PlatformCall &platform_call, bool out, uintptr_t handle, WAVEHDR *h, UINT size)
 {
-    const char *call = out ? "waveOutWrite" : "waveInAddBuffer";
+    const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault())
         return Refused(d, call, h, *e);
     if (!d)
         return Logged(call, handle, h, MMSYSERR_INVALHANDLE);
@@ -389,10 +412,11 @@ MMRESULT Queue(bool out, uintptr_t handle, WAVEHDR *h, UINT size)
 // waveOutPause, waveOutRestart, waveOutReset, waveInStart, waveInStop, waveInReset.
 enum Op { Pause, Restart, Reset, Start, Stop };
 
-MMRESULT Control(bool out, uintptr_t handle, Op what, const char *call)
+MMRESULT Control(PlatformCall &platform_call, bool out, uintptr_t handle, Op what)
 {
+    const char *call = platform_call.name();
     WaveDevice *d = Lookup(handle, out);
-    if (auto e = Fault(call))
+    if (auto e = platform_call.Fault())
         return Refused(d, call, nullptr, *e);
     if (!d)
         return Logged(call, handle, nullptr, MMSYSERR_INVALHANDLE);
@@ -489,9 +513,10 @@ extern "C" {
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                             DWORD_PTR dwInstance, DWORD fdwOpen)
 {
+    PlatformCall call("waveOutOpen");
     Guard guard;
     uintptr_t handle = 0;
-    MMRESULT r = Open(true, phwo ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
+    MMRESULT r = Open(call, true, phwo ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
     if (r == MMSYSERR_NOERROR && phwo && !(fdwOpen & WAVE_FORMAT_QUERY))
         *phwo = (HWAVEOUT)handle;
     return r;
@@ -499,52 +524,60 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT hwo)
 {
+    PlatformCall call("waveOutClose");
     Guard guard;
-    return Close(true, (uintptr_t)hwo);
+    return Close(call, true, (uintptr_t)hwo);
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveOutPrepareHeader");
     Guard guard;
-    return Prepare(true, (uintptr_t)hwo, pwh, cbwh);
+    return Prepare(call, true, (uintptr_t)hwo, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveOutUnprepareHeader");
     Guard guard;
-    return Unprepare(true, (uintptr_t)hwo, pwh, cbwh);
+    return Unprepare(call, true, (uintptr_t)hwo, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveOutWrite");
     Guard guard;
-    return Queue(true, (uintptr_t)hwo, pwh, cbwh);
+    return Queue(call, true, (uintptr_t)hwo, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveOutPause(HWAVEOUT hwo)
 {
+    PlatformCall call("waveOutPause");
     Guard guard;
-    return Control(true, (uintptr_t)hwo, Pause, "waveOutPause");
+    return Control(call, true, (uintptr_t)hwo, Pause);
 }
 
 MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo)
 {
+    PlatformCall call("waveOutRestart");
     Guard guard;
-    return Control(true, (uintptr_t)hwo, Restart, "waveOutRestart");
+    return Control(call, true, (uintptr_t)hwo, Restart);
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo)
 {
+    PlatformCall call("waveOutReset");
     Guard guard;
-    return Control(true, (uintptr_t)hwo, Reset, "waveOutReset");
+    return Control(call, true, (uintptr_t)hwo, Reset);
 }
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen)
 {
+    PlatformCall call("waveInOpen");
     Guard guard;
     uintptr_t handle = 0;
-    MMRESULT r = Open(false, phwi ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
+    MMRESULT r = Open(call, false, phwi ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
     if (r == MMSYSERR_NOERROR && phwi && !(fdwOpen & WAVE_FORMAT_QUERY))
         *phwi = (HWAVEIN)handle;
     return r;
@@ -552,44 +585,51 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx,
 
 MMRESULT WINAPI waveInClose(HWAVEIN hwi)
 {
+    PlatformCall call("waveInClose");
     Guard guard;
-    return Close(false, (uintptr_t)hwi);
+    return Close(call, false, (uintptr_t)hwi);
 }
 
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveInPrepareHeader");
     Guard guard;
-    return Prepare(false, (uintptr_t)hwi, pwh, cbwh);
+    return Prepare(call, false, (uintptr_t)hwi, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveInUnprepareHeader");
     Guard guard;
-    return Unprepare(false, (uintptr_t)hwi, pwh, cbwh);
+    return Unprepare(call, false, (uintptr_t)hwi, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
+    PlatformCall call("waveInAddBuffer");
     Guard guard;
-    return Queue(false, (uintptr_t)hwi, pwh, cbwh);
+    return Queue(call, false, (uintptr_t)hwi, pwh, cbwh);
 }
 
 MMRESULT WINAPI waveInStart(HWAVEIN hwi)
 {
+    PlatformCall call("waveInStart");
     Guard guard;
-    return Control(false, (uintptr_t)hwi, Start, "waveInStart");
+    return Control(call, false, (uintptr_t)hwi, Start);
 }
 
 MMRESULT WINAPI waveInStop(HWAVEIN hwi)
 {
+    PlatformCall call("waveInStop");
     Guard guard;
-    return Control(false, (uintptr_t)hwi, Stop, "waveInStop");
+    return Control(call, false, (uintptr_t)hwi, Stop);
 }
 
 MMRESULT WINAPI waveInReset(HWAVEIN hwi)
 {
+    PlatformCall call("waveInReset");
     Guard guard;
-    return Control(false, (uintptr_t)hwi, Reset, "waveInReset");
+    return Control(call, false, (uintptr_t)hwi, Reset);
 }
 
 }  // extern "C"

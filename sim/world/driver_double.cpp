@@ -46,6 +46,8 @@ struct DeviceHandle : KObject {
     Device *device;
     explicit DeviceHandle(Device *d) : device(d) {}
     void OnClose() override { device->open = false; }
+    const char *HeldKind() const override { return "device"; }
+    std::string HeldName() const override { return device->name; }
 };
 
 void Put32(uint8_t *p, size_t offset, uint32_t v) { memcpy(p + offset, &v, 4); }
@@ -181,10 +183,11 @@ extern "C" {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE)
 {
+    PlatformCall call("CreateFileA");
     YieldPoint();
     Device *d = DeviceNamed(lpFileName);
     DWORD error = 0;
-    if (auto e = Fault("CreateFileA"))
+    if (auto e = call.Fault())
         error = *e;
     else if (!d || !d->present)
         error = ERROR_FILE_NOT_FOUND;
@@ -205,6 +208,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped)
 {
+    PlatformCall call("ReadFile");
     YieldPoint();
     auto *h = HandleAs<DeviceHandle>(hFile);
     if (lpNumberOfBytesRead)
@@ -213,10 +217,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (auto e = Fault("ReadFile")) {
-        SetLastError(*e);
+    if (call.Fault())
         return FALSE;
-    }
     if (h->device != &g_voice || lpOverlapped) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
@@ -256,6 +258,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
                             LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                             LPOVERLAPPED lpOverlapped)
 {
+    PlatformCall call("DeviceIoControl");
     YieldPoint();
     auto *h = HandleAs<DeviceHandle>(hDevice);
     if (!h) {
@@ -263,7 +266,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         return FALSE;
     }
     DWORD error = 0;
-    if (auto e = Fault("DeviceIoControl"))
+    if (auto e = call.Fault())
         error = *e;
     else if (h->device != &g_control || lpOverlapped)
         error = ERROR_INVALID_FUNCTION;

@@ -81,6 +81,7 @@ void Play(const Scenario &s, const PlayOptions &options)
         EnableTraceDetail(what);
     for (const FaultSpec &f : s.faults)
         AddFault(f.call, f.nth, f.count, f.error);
+    EnableCallsEvent(options.calls);
     if (s.preempt_seed)
         SetPreemptSeed(*s.preempt_seed);
     SetEndTime(s.end);

@@ -12,6 +12,7 @@ namespace sim {
 struct PlayOptions {
     std::function<void(const std::string &)> sink;  // every trace line, as JSON text
     std::string wav_speaker, wav_line;             // where to write what was heard, if anywhere
+    bool calls = false;                            // end with the `calls` event
 };
 
 // Sets the world up and runs the program's WinMain in it. Never returns: the process ends with the

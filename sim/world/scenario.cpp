@@ -1,6 +1,8 @@
 // Reading and checking scenario files.
 #include "scenario.h"
 
+#include "calls.h"
+
 #include <yaml-cpp/yaml.h>
 
 #include <cerrno>
@@ -383,6 +385,12 @@ Scenario ParseScenario(const std::string &yaml_text, const std::string &file_nam
             if (!item["call"])
                 r.Fail(item, "faults.call", "a fault names the call it fails");
             fault.call = r.Str(item["call"], "faults.call");
+            const CallInfo *known = FindCall(fault.call);
+            if (!known)
+                r.Fail(item["call"], "call", "unknown call '" + fault.call + "'");
+            if (known->report == CallInfo::Refuses)
+                r.Fail(item["call"], "call",
+                       "'" + fault.call + "' cannot be failed: " + known->failure);
             if (item["nth"])
                 fault.nth = (int)r.Int(item["nth"], "faults.nth", 1, 1000000000);
             if (item["count"])

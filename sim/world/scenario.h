@@ -58,7 +58,7 @@ struct FaultSpec {
     std::string call;
     int nth = 1;
     int count = 1;
-    uint32_t error = 1;
+    std::optional<uint32_t> error;  // absent: the call's documented failure
 };
 
 struct Scenario {

@@ -1,6 +1,8 @@
 // The world's core: virtual clock, baton scheduler, timed events, faults and the trace.
 #include "world.h"
 
+#include "calls.h"
+
 #include <iconv.h>
 #include <unistd.h>
 
@@ -66,10 +68,18 @@ std::set<std::string> g_detail;
 struct FaultRule {
     std::string call;
     int nth, count;
-    DWORD error;
+    std::optional<DWORD> error;
 };
 std::vector<FaultRule> g_faults;
+// The program's calls by name. Threads the world did not start (a stress test's own) call too, side
+// by side: the count has its own lock.
+std::mutex g_calls_mu;
 std::map<std::string, int> g_calls;
+bool g_calls_event = false;
+// How deep the calling thread is inside platform calls (0: in the program's own code), and the
+// program's call it is serving.
+thread_local int t_depth = 0;
+thread_local PlatformCall *t_call = nullptr;
 
 std::optional<std::mt19937_64> g_preempt;
 
@@ -193,6 +203,7 @@ SimThread *StartThread(DWORD (*proc)(void *), void *param, bool traced)
         t_self = t;
         t->cv.wait(lock, [t] { return t->go; });
         DWORD code = proc(param);
+        ++t_depth;  // the thread's own code is done: what runs from here on is the world's
         if (t->state == SimThread::Ended)  // terminated while it ran: cannot happen, it never runs then
             return;
         t->exit_code = code;
@@ -237,6 +248,16 @@ void Finish(const char *reason)
     Finishers().clear();
     for (auto &fn : finishers)
         fn();
+    // Nothing the program does from here on counts: its threads never run again.
+    ++t_depth;
+    Emit("held", {{"items", HeldItems()}});
+    if (g_calls_event) {
+        std::lock_guard<std::mutex> lock(g_calls_mu);
+        Json calls = Json::object();
+        for (auto &kv : g_calls)
+            calls[kv.first] = kv.second;
+        Emit("calls", {{"calls", calls}});
+    }
     Emit("end", {{"reason", reason}});
     fflush(stdout);
     fflush(stderr);
@@ -253,22 +274,74 @@ void YieldPoint()
 
 void SetPreemptSeed(uint64_t seed) { g_preempt.emplace(seed); }
 
-std::optional<DWORD> Fault(const char *call)
+PlatformCall::PlatformCall(const char *name) : name_(name)
 {
-    int n = ++g_calls[call];
-    for (auto &f : g_faults) {
-        if (f.call == call && n >= f.nth && n < f.nth + f.count) {
-            Emit("fault", {{"call", call}, {"n", n}, {"error", f.error}});
-            return f.error;
-        }
+    if (t_depth++ > 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_calls_mu);
+        nth_ = ++g_calls[name];
     }
-    return std::nullopt;
+    outer_ = t_call;
+    t_call = this;
 }
 
-void AddFault(const std::string &call, int nth, int count, DWORD error)
+PlatformCall::~PlatformCall()
 {
+    --t_depth;
+    if (nth_ > 0)
+        t_call = outer_;
+}
+
+std::optional<DWORD> PlatformCall::Fault()
+{
+    if (nth_ == 0)
+        return std::nullopt;
+    std::optional<FaultRule> rule;
+    {
+        std::lock_guard<std::mutex> lock(g_calls_mu);
+        for (auto &f : g_faults)
+            if (f.call == name_ && nth_ >= f.nth && nth_ < f.nth + f.count) {
+                rule = f;
+                break;
+            }
+    }
+    if (!rule)
+        return std::nullopt;
+    const CallInfo *info = FindCall(name_);
+    CallInfo::Report report = info ? info->report : CallInfo::LastError;
+    std::optional<DWORD> error = rule->error;
+    if (!error && info && report != CallInfo::Silent)
+        error = info->error;
+    Json fields = {{"call", name_}, {"n", nth_}};
+    if (error)
+        fields["error"] = *error;
+    Emit("fault", std::move(fields));
+    if (error && report != CallInfo::Result && t_self)
+        t_self->last_error = *error;
+    return error.value_or(0);
+}
+
+ProgramCode::ProgramCode() : depth_(t_depth), call_(t_call)
+{
+    t_depth = 0;
+    t_call = nullptr;
+}
+ProgramCode::~ProgramCode()
+{
+    t_depth = depth_;
+    t_call = call_;
+}
+
+const PlatformCall *CurrentProgramCall() { return t_call; }
+
+void AddFault(const std::string &call, int nth, int count, std::optional<DWORD> error)
+{
+    std::lock_guard<std::mutex> lock(g_calls_mu);
     g_faults.push_back({call, nth, count, error});
 }
+
+void EnableCallsEvent(bool on) { g_calls_event = on; }
 
 void Emit(const char *ev, Json fields)
 {

@@ -71,11 +71,64 @@ void SetPreemptSeed(uint64_t seed);
 // The thread's last-error value (GetLastError).
 DWORD &ThreadLastError(SimThread *t);
 
-// ---- faults ----
-// Counts one call of the named platform function; returns the error code to fail it with when the
-// scenario injected a fault for this occurrence.
-std::optional<DWORD> Fault(const char* call);
-void AddFault(const std::string& call, int nth, int count, DWORD error);
+// ---- platform calls and faults ----
+// Every platform entry point opens with `PlatformCall call("Name");`. A call made by the program's
+// code (not one the world makes on its own behalf inside another call) is counted under its Win32
+// name, and the scenario's faults may fail that occurrence.
+class PlatformCall {
+  public:
+    explicit PlatformCall(const char* name);
+    ~PlatformCall();
+    PlatformCall(const PlatformCall&) = delete;
+    PlatformCall& operator=(const PlatformCall&) = delete;
+    // Set when a fault names this occurrence (traced as `fault`). A call that reports through the last
+    // error has it set already (the scenario's error, else the call's documented one); a call that
+    // returns its error code gets the code to return; a call documented to give no extended error
+    // leaves the last error alone unless the scenario names one.
+    std::optional<DWORD> Fault();
+    const char* name() const { return name_; }
+    int nth() const { return nth_; }  // which call of its name this is; 0 when the world makes it
+  private:
+    const char* name_;
+    int nth_ = 0;
+    PlatformCall* outer_ = nullptr;
+};
+
+// While alive, the calling thread runs program code called by the world (a window, dialog or timer
+// procedure): the platform calls it makes are the program's own.
+class ProgramCode {
+  public:
+    ProgramCode();
+    ~ProgramCode();
+    ProgramCode(const ProgramCode&) = delete;
+    ProgramCode& operator=(const ProgramCode&) = delete;
+  private:
+    int depth_;
+    PlatformCall* call_;
+};
+
+// The program's call being served on this thread (the outermost platform call), or null.
+const PlatformCall* CurrentProgramCall();
+
+// Without `error`, the call's documented failure (see calls.h).
+void AddFault(const std::string& call, int nth, int count, std::optional<DWORD> error = std::nullopt);
+// With true, the run ends with a `calls` event: every platform call the program made, with its count.
+void EnableCallsEvent(bool on);
+
+// ---- what the program holds ----
+// The world's account of every resource the program acquired and has not released, reported as the
+// `held` event at the end of every run, in the order of acquisition. Acquire returns a ticket to
+// release the item by; the acquiring call and its occurrence are noted from the program's current
+// call. `at_end` may add keys when the account is drawn up (a thread that has ended meanwhile).
+using HeldTicket = uint64_t;
+HeldTicket Acquire(const char* kind, const std::string& name, Json keys = Json::object(),
+                   std::function<void(Json&)> at_end = nullptr);
+void Release(HeldTicket ticket);
+// A fault refused the release of the item: it stays, and says which call kept it.
+void ReleaseRefused(HeldTicket ticket, const PlatformCall& call);
+Json HeldItems();
+// A handle's value as the account shows it: "0x104".
+std::string HandleText(uintptr_t value);
 
 // ---- trace ----
 // Writes one trace object: {"t": Now(), "ev": ev, ...fields}.
