@@ -245,8 +245,10 @@ def judge(run, limit):
 
 
 def is_block(item):
-    size = item.get("size", item.get("bytes"))
-    return isinstance(size, int) and BLOCK_BYTES <= size <= BLOCK_BYTES + 4095
+    """The block: its request (the item's name) or the pages that hold it (its size)."""
+    size = item.get("size")
+    return (str(item.get("name", "")).startswith("%d bytes" % BLOCK_BYTES) or
+            (isinstance(size, int) and BLOCK_BYTES <= size < BLOCK_BYTES + 4096))
 
 
 def applies(entry, run):
@@ -386,39 +388,45 @@ def sweep(a, sim, scenarios, work, findings_dir, started):
         else:
             s.calls = calls
             s.runs += 1
-    # 2. One run per call and occurrence, with that occurrence refused.
-    runs = []
-    for s in scenarios:
-        if s.failure:
-            continue
-        os.makedirs(os.path.join(work, s.stem), exist_ok=True)
-        for call in sorted(s.calls):
-            s.swept.append(call)
-            for nth in occurrences(s.calls[call], a.nth):
-                text = with_fault(s, call, nth)
-                if text is None:
-                    s.failure = "cannot add a fault to its `faults` key"
-                    break
-                f = os.path.join(work, s.stem, "%s-%d.yaml" % (call, nth))
-                with open(f, "w", encoding="utf-8") as out:
-                    out.write(text)
-                runs.append(Run(s, call, nth, f))
-    runs = [r for r in runs if not r.scenario.failure]
-    done = list(pool.map(lambda r: play(sim, r, a.timeout), runs))
-    pool.shutdown()
+    # 2. One run per call and occurrence, with that occurrence refused: the first occurrence of every
+    # call, then the others of the calls the world lets fail.
     judged = list(base_runs)
-    for r in done:
-        s = r.scenario
-        if not judge(r, a.timeout):
-            message = r.stderr.strip() or "exit status 2"
-            if r.call in message:
-                # The world refuses a fault on a call that cannot fail the way the program calls it.
-                s.refused.setdefault(r.call, message.splitlines()[-1])
-            else:
-                s.failure = "with the %s %s refused: %s" % (ordinal(r.nth), r.call, message)
-            continue
-        s.runs += 1
-        judged.append(r)
+    for first in (True, False):
+        runs = []
+        for s in scenarios:
+            if s.failure:
+                continue
+            os.makedirs(os.path.join(work, s.stem), exist_ok=True)
+            for call in sorted(s.calls):
+                if first:
+                    s.swept.append(call)
+                elif call in s.refused:
+                    continue
+                picks = occurrences(s.calls[call], a.nth)
+                for nth in picks[:1] if first else picks[1:]:
+                    runs.append(Run(s, call, nth, os.path.join(work, s.stem, "%s-%d.yaml" % (call, nth))))
+        for r in runs:
+            text = with_fault(r.scenario, r.call, r.nth)
+            if text is None:
+                r.scenario.failure = "cannot add a fault to its `faults` key"
+                continue
+            with open(r.file, "w", encoding="utf-8") as out:
+                out.write(text)
+        runs = [r for r in runs if not r.scenario.failure]
+        for r in pool.map(lambda r: play(sim, r, a.timeout), runs):
+            s = r.scenario
+            if not judge(r, a.timeout):
+                message = r.stderr.strip() or "exit status 2"
+                if r.call in message:
+                    # The world refuses a fault on a call that cannot fail the way the program calls it.
+                    reason = message.splitlines()[-1]
+                    s.refused.setdefault(r.call, reason.split("cannot be failed: ", 1)[-1])
+                else:
+                    s.failure = "with the %s %s refused: %s" % (ordinal(r.nth), r.call, message)
+                continue
+            s.runs += 1
+            judged.append(r)
+    pool.shutdown()
     report(a, scenarios, judged, findings_dir, sim, started)
     failures = [s for s in scenarios if s.failure]
     total = sum(len(r.findings) for r in judged)
