@@ -33,20 +33,10 @@ KINDS = ("crash", "hang", "exit", "held", "block")
 # The block the wave devices play from and record into (VirtualAlloc of the block's read length).
 BLOCK_BYTES = 33460
 
-# What a refused call keeps: for each call, the items it leaves (each one item of one of the kinds).
+# Beyond the items the world marks as kept by the refused call itself (`kept_by`, `kept_nth`: a
+# refused CloseHandle keeps its handle, a refused unprepare its header, a refused close its device),
+# what a refused call leaves behind: for each call, items of one of the kinds given, one each.
 KEPT_BY_FAILED_CALL = {
-    "CloseHandle": [("thread", "device")],
-    "waveOutUnprepareHeader": [("header",)],
-    "waveInUnprepareHeader": [("header",)],
-    "waveOutClose": [("waveout",)],
-    "waveInClose": [("wavein",)],
-    "VirtualFree": [("memory",)],
-    "GlobalFree": [("global",)],
-    "GlobalUnlock": [("global",)],
-    "LocalFree": [("local",)],
-    "RegCloseKey": [("key",)],
-    "FreeLibrary": [("module",)],
-    "DestroyWindow": [("window",)],
     # A device that refused its reset still plays (records into) the headers queued on it: neither
     # they nor it can be unprepared or closed at the last stop (the block stays, below).
     "waveOutReset": [("waveout",)] + [("header",)] * 8,
@@ -165,6 +155,7 @@ class Run:
         self.events = []
         self.findings = []   # (kind, detail)
         self.design = []     # ids of KEPT_BY_DESIGN entries that applied
+        self.kept = []       # held items the refused call itself left
         self.seconds = 0.0
 
     @property
@@ -281,10 +272,14 @@ def judge_held(run, items):
             taken += 1
         if taken:
             run.design.append(d["id"])
+    own = [i for i in left if i.get("kept_by") == run.call and i.get("kept_nth") == run.nth]
+    left = [i for i in left if i not in own]
     for kinds in KEPT_BY_FAILED_CALL.get(run.call, ()):
         match = next((i for i in left if i.get("kind") in kinds), None)
         if match is not None:
             left.remove(match)
+            own.append(match)
+    run.kept = own
     devices = [i for i in items if i.get("kind") in ("waveout", "wavein")]
     blocks = [i for i in items if i.get("kind") == "memory" and is_block(i)]
     if devices and not blocks:
@@ -493,6 +488,15 @@ def report(a, scenarios, judged, findings_dir, sim, started):
         for d in KEPT_BY_DESIGN:
             if d["id"] in used:
                 print("  %s: %s (%d runs)" % (d["id"], d["reason"], used[d["id"]]))
+    own = {}
+    for r in judged:
+        if r.kept:
+            own.setdefault(r.call, set()).update(i.get("kind") for i in r.kept)
+            own[r.call + " runs"] = own.get(r.call + " runs", 0) + 1
+    if own:
+        print("\nkept by the refused call itself (accepted):")
+        for call in sorted(c for c in own if not c.endswith(" runs")):
+            print("  %s: %s (%d runs)" % (call, ", ".join(sorted(own[call])), own[call + " runs"]))
     runs = sum(s.runs for s in scenarios)
     findings = sum(len(r.findings) for r in judged)
     print("\nsweep: total time %.1f s (%d at once, N = %d)" % (now() - started, a.jobs, a.nth))

@@ -126,11 +126,11 @@ class Judge(unittest.TestCase):
     def test_held_beyond_what_the_failed_call_keeps(self):
         s = scenario(CLOSING)
         key = {"kind": "key", "name": "Control Panel\\International"}
+        kept = dict(key, kept_by="RegCloseKey", kept_nth=1)
         self.assertEqual(self.kinds(run(s, "SetTimer", ending([key]))), ["held"])
-        self.assertEqual(self.kinds(run(s, "RegCloseKey", ending([key]))), [])
-        self.assertEqual(self.kinds(run(s, "RegCloseKey", ending([key, dict(key)]))), ["held"])
-        thread = {"kind": "thread", "name": "WatchProc"}
-        self.assertEqual(self.kinds(run(s, "CloseHandle", ending([thread]))), [])
+        self.assertEqual(self.kinds(run(s, "RegCloseKey", ending([kept]))), [])
+        self.assertEqual(self.kinds(run(s, "RegCloseKey", ending([key]))), ["held"])
+        self.assertEqual(self.kinds(run(s, "RegCloseKey", ending([dict(kept, kept_nth=2)]))), ["held"])
 
     def test_kept_by_design(self):
         s = scenario(CLOSING)
@@ -152,12 +152,13 @@ class Judge(unittest.TestCase):
 
     def test_a_wave_device_needs_its_block(self):
         s = scenario(CLOSING)
-        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT]))), ["block"])
-        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT, BLOCK]))), [])
+        closing = dict(WAVEOUT, kept_by="waveOutClose", kept_nth=1)
+        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([closing]))), ["block"])
+        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([closing, BLOCK]))), [])
         self.assertEqual(self.kinds(run(s, "SetTimer", ending([BLOCK]))), ["held"])
         queued = [{"kind": "header", "name": "PlayHdr[%d]" % k} for k in range(8)]
         self.assertEqual(self.kinds(run(s, "waveOutReset", ending([WAVEOUT, BLOCK] + queued))), [])
-        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([WAVEOUT, BLOCK] + queued))), ["held"])
+        self.assertEqual(self.kinds(run(s, "waveOutClose", ending([closing, BLOCK] + queued))), ["held"])
         # A watch thread that is still running (not ended, not terminated) reads into the block.
         started = [{"t": 0, "ev": "thread", "event": "start"}]
         self.assertEqual(self.kinds(run(s, "TerminateThread", started + ending([]))), ["block"])
