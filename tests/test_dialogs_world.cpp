@@ -8,6 +8,7 @@
 
 #include "calls_support.h"
 #include "dialogs.h"
+#include "user.h"
 #include "user32.h"
 #include "world.h"
 

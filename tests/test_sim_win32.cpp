@@ -1,11 +1,17 @@
 // The Win32 semantics of the world that the program relies on: message order, timers, waits,
-// pending reads. Each case runs in a world of its own.
+// pending reads, each call's documented failure, the account of what is held. Each case runs in a
+// world of its own.
 #include <gtest/gtest.h>
 
+#include <mmsystem.h>
+
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver_double.h"
+#include "registry.h"
 #include "support.h"
 #include "user32.h"
 #include "world.h"
@@ -237,5 +243,167 @@ TEST(SimDriver, ControlDeviceChecksBufferLengths)
         EXPECT_EQ(record[100], 90);
         EXPECT_FALSE(DeviceIoControl(control, 0x80802800, NULL, 0, record, 112, &n, NULL));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+    });
+}
+
+namespace {
+
+// A call's failure as a table line: "CALL RESULT LAST-ERROR" ("untouched" when it left the last error
+// alone).
+std::string Failure(const char *call, const std::string &result)
+{
+    DWORD e = GetLastError();
+    return std::string(call) + " " + result + " " + (e == 0xDEADBEEF ? std::string("untouched") : std::to_string(e));
+}
+
+std::string Lines(const std::vector<std::string> &lines)
+{
+    std::string s;
+    for (auto &l : lines)
+        s += "    " + l + "\n";
+    return s;
+}
+
+std::string Bool(BOOL b) { return b ? "TRUE" : "FALSE"; }
+std::string Null(const void *p) { return p ? "a value" : "NULL"; }
+
+}  // namespace
+
+TEST(SimFaults, EachCallFailsWithItsDocumentedResultAndError)
+{
+    InWorld([] {
+        // What the failing calls act on, made before any fault is set.
+        HWND hwnd = MakeWindow();
+        HWND other = CreateWindowExA(0, "test", "other", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+        SetTimer(hwnd, 1, 100, nullptr);
+        void *memory = VirtualAlloc(NULL, 100, MEM_COMMIT, PAGE_READWRITE);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 16);
+        GlobalLock(block);
+        sim::RegistryCreateKey("Software");
+        HKEY key = nullptr;
+        RegOpenKeyA(HKEY_CURRENT_USER, "Software", &key);
+        HMODULE library = LoadLibraryA("TAPI32.DLL");
+        char *text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, 31, 0, (LPSTR)&text, 0, NULL);
+        RECT rect{1, 2, 3, 4};
+        struct Row {
+            const char *call;
+            std::optional<DWORD> error;  // the scenario's, or none: the documented one
+            std::function<std::string()> invoke;
+        };
+        const std::vector<Row> rows = {
+            {"KillTimer", {}, [&] { return Bool(KillTimer(hwnd, 1)); }},
+            {"SetTimer", {}, [&] { return std::to_string(SetTimer(hwnd, 2, 100, nullptr)); }},
+            {"VirtualFree", {}, [&] { return Bool(VirtualFree(memory, 0, MEM_RELEASE)); }},
+            {"SetWindowPos", {}, [&] { return Bool(SetWindowPos(hwnd, NULL, 5, 5, 0, 0, SWP_NOSIZE)); }},
+            {"SetDlgItemTextA", {}, [&] { return Bool(SetDlgItemTextA(hwnd, 5, "x")); }},
+            {"GetWindowRect", {}, [&] { return Bool(GetWindowRect(hwnd, &rect)) + (rect.left == 1 ? "" : " written"); }},
+            {"GetSystemMetrics", {}, [&] { return std::to_string(GetSystemMetrics(SM_CXSCREEN)); }},
+            {"LoadIconA", {}, [&] { return Null(LoadIconA(NULL, IDI_APPLICATION)); }},
+            {"LoadCursorA", {}, [&] { return Null(LoadCursorA(NULL, IDC_ARROW)); }},
+            {"GetStockObject", {}, [&] { return Null(GetStockObject(WHITE_BRUSH)); }},
+            {"UpdateWindow", 5, [&] { return Bool(UpdateWindow(hwnd)); }},
+            {"RegCloseKey", {}, [&] { return std::to_string(RegCloseKey(key)); }},
+            {"GlobalLock", {}, [&] { return Null(GlobalLock(block)); }},
+            {"GlobalUnlock", {}, [&] { return Bool(GlobalUnlock(block)); }},
+            {"GlobalFree", {}, [&] { return GlobalFree(block) == block ? std::string("the handle") : "NULL"; }},
+            {"LocalFree", {}, [&] { return LocalFree(text) == text ? std::string("the handle") : "NULL"; }},
+            {"FreeLibrary", {}, [&] { return Bool(FreeLibrary(library)); }},
+            {"MessageBoxA", {}, [&] { return std::to_string(MessageBoxA(NULL, "text", "caption", MB_OK)); }},
+            {"FormatMessageA", {}, [&] {
+                 char buffer[256];
+                 return std::to_string(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, 31, 0, buffer, 256, NULL));
+             }},
+            {"DestroyWindow", 1400, [&] { return Bool(DestroyWindow(hwnd)); }},
+        };
+        const std::vector<std::string> expected = {
+            "KillTimer FALSE 87", "SetTimer 0 8", "VirtualFree FALSE 87", "SetWindowPos FALSE 1400",
+            "SetDlgItemTextA FALSE 1421", "GetWindowRect FALSE 1400", "GetSystemMetrics 0 untouched",
+            "LoadIconA NULL 1814", "LoadCursorA NULL 1814", "GetStockObject NULL untouched", "UpdateWindow FALSE 5",
+            "RegCloseKey 6 untouched", "GlobalLock NULL 6", "GlobalUnlock FALSE 6", "GlobalFree the handle 6",
+            "LocalFree the handle 6", "FreeLibrary FALSE 126", "MessageBoxA 0 8", "FormatMessageA 0 8",
+            "DestroyWindow FALSE 1400",
+        };
+        std::vector<std::string> actual;
+        for (const Row &row : rows) {
+            sim::AddFault(row.call, 1, 1000000, row.error);
+            SetLastError(0xDEADBEEF);
+            std::string result = row.invoke();
+            actual.push_back(Failure(row.call, result));
+        }
+        EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
+        // A refused destroy leaves the window; the one the world makes for WM_CLOSE inside
+        // DefWindowProcA is not the program's call, and no fault touches it.
+        EXPECT_TRUE(IsWindow(hwnd));
+        DefWindowProcA(other, WM_CLOSE, 0, 0);
+        EXPECT_FALSE(IsWindow(other));
+    });
+}
+
+TEST(SimHeld, TheAccountListsWhatIsStillHeldInTheOrderAcquiredAndWhatAFaultKept)
+{
+    InWorld([] {
+        HANDLE thread = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return 0; }, NULL, 0, NULL);
+        WaitForSingleObject(thread, INFINITE);
+        sim::DriverSetPresent(true, true);
+        sim::DriverSetPresent(false, true);
+        HANDLE voice = CreateFileA("\\\\.\\VVOICE", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        HANDLE control = CreateFileA("\\\\.\\VXMCOM", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        sim::AddFault("CloseHandle", 2, 1);
+        EXPECT_TRUE(CloseHandle(voice));
+        EXPECT_FALSE(CloseHandle(control));
+        HMODULE first = LoadLibraryA("TAPI32.DLL");
+        EXPECT_TRUE(FreeLibrary(LoadLibraryA("tapi32")));
+        void *kept = VirtualAlloc(NULL, 100, MEM_COMMIT, PAGE_READWRITE);
+        EXPECT_TRUE(VirtualFree(VirtualAlloc(NULL, 5000, MEM_COMMIT, PAGE_READWRITE), 0, MEM_RELEASE));
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 16);
+        GlobalLock(block);
+        char *text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, 5, 0, (LPSTR)&text, 0, NULL);
+        sim::RegistryCreateKey("Software");
+        HKEY key = nullptr;
+        RegOpenKeyA(HKEY_CURRENT_USER, "Software", &key);
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+        HWAVEOUT out = nullptr;
+        HWAVEIN in = nullptr;
+        EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        static char data[512];
+        static WAVEHDR header;
+        header.lpData = data;
+        header.dwBufferLength = sizeof(data);
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+        HWND hwnd = MakeWindow();
+        static CRITICAL_SECTION a, b;
+        InitializeCriticalSection(&a);
+        InitializeCriticalSection(&b);
+        DeleteCriticalSection(&a);
+
+        std::vector<std::string> actual;
+        for (auto &item : sim::HeldItems()) {
+            std::string line = item["kind"].get<std::string>() + " " + item["name"].get<std::string>() + " by " +
+                               item["by"].get<std::string>() + " " + item["nth"].dump();
+            for (const char *key_name : {"handle", "size", "device", "ended", "kept_by", "kept_nth"})
+                if (item.contains(key_name))
+                    line += std::string(" ") + key_name + "=" + item[key_name].dump();
+            actual.push_back(line);
+        }
+        const std::vector<std::string> expected = {
+            "thread thread 2 by CreateThread 1 handle=\"0x100\" ended=true",
+            "device \\\\.\\VXMCOM by CreateFileA 2 handle=\"0x108\" kept_by=\"CloseHandle\" kept_nth=2",
+            "module TAPI32.DLL by LoadLibraryA 1",
+            "memory 100 bytes by VirtualAlloc 1 size=4096",
+            "global 16 bytes by GlobalAlloc 1 handle=\"0x10000\" size=16",
+            "global lock of 16 bytes by GlobalLock 1 handle=\"0x10000\"",
+            "local 20 bytes by FormatMessageA 1 size=20",
+            "key HKEY_CURRENT_USER\\Software by RegOpenKeyA 1 handle=\"0x2000\"",
+            "waveout WAVE_MAPPER by waveOutOpen 1 handle=\"0xc000\"",
+            "header 512 bytes by waveOutPrepareHeader 1 size=512 device=\"0xc000\"",
+            "window test by CreateWindowExA 1 handle=\"0x10020\"",
+            "critical-section critical section by InitializeCriticalSection 2",
+        };
+        EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
+        (void)first, (void)kept, (void)hwnd;
     });
 }

@@ -61,7 +61,8 @@ LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
         return ERROR_FILE_NOT_FOUND;
     HKEY h = (HKEY)g_next_key;
     g_next_key += 4;
-    g_open[h] = OpenKey{path, Acquire("key", "HKEY_CURRENT_USER\\" + path, {{"handle", HandleText((uintptr_t)h)}})};
+    HeldTicket held = Acquire("key", "HKEY_CURRENT_USER\\" + path, {{"handle", HandleText((uintptr_t)h)}});
+    g_open[h] = OpenKey{path, held};
     *phkResult = h;
     return ERROR_SUCCESS;
 }

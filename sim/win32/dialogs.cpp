@@ -1,5 +1,5 @@
-// The dialog manager: templates, modeless dialogs, the dialog, button and static classes, and the
-// scripted user's clicks. Behaviour follows the documented user32 one (and Wine's where the documents
+// The dialog manager (user32 dialogs): templates, modeless dialogs, the dialog, button and static
+// classes. Behaviour follows the documented user32 one (and Wine's where the documents
 // are silent): CreateDialogParamA creates the dialog hidden, sends WM_SETFONT and creates the controls,
 // sends WM_INITDIALOG and shows the dialog last if its template asks for WS_VISIBLE; DefDlgProcA calls
 // the dialog procedure and does the default handling only for what it left unhandled.
@@ -508,30 +508,27 @@ void RegisterDialogClasses()
     RegisterSystemClass("Static", StaticProc);
 }
 
-void UserAction(UserInput input, int control)
+HWND TopCallDialog() { return OpenDialog(); }
+
+HWND CallDialogControl(HWND dialog, int id)
 {
-    const char *action = input == kUserClick ? "click" : input == kUserCheck ? "check" : "uncheck";
-    auto refuse = [&](const char *why) {
-        Emit("user", {{"action", action}, {"control", control}, {"ok", false}, {"reason", why}});
-    };
-    HWND dialog = OpenDialog();
-    if (!dialog)
-        return refuse("no open dialog");
     HWND target = nullptr;
-    for (auto &c : g_dialogs[dialog].controls) {
+    DialogInfo *info = InfoOf(dialog);
+    if (!info || id == 0xFFFF)
+        return nullptr;
+    for (auto &c : info->controls) {
         Window *w = FindWin(c.hwnd);
-        if (w && (WORD)(UINT_PTR)w->menu == (WORD)control && control != 0xFFFF)
+        if (w && (WORD)(UINT_PTR)w->menu == (WORD)id)
             target = c.hwnd;
     }
-    Window *w = FindWin(target);
-    if (!w)
-        return refuse("no such control");
-    if (!IsButton(w))
-        return refuse("not a button");
-    if (input != kUserClick && !IsCheckBoxStyle(w->style))
-        return refuse("not a check box");
-    Emit("user", {{"action", action}, {"control", control}, {"ok", true}});
-    PostFromWorld(target, kButtonUserInput, (WPARAM)input, 0);
+    return target;
+}
+
+bool IsButtonWindow(HWND hwnd) { return IsButton(FindWin(hwnd)); }
+bool IsCheckBoxWindow(HWND hwnd)
+{
+    Window *w = FindWin(hwnd);
+    return IsButton(w) && IsCheckBoxStyle(w->style);
 }
 
 }  // namespace sim

@@ -1,6 +1,5 @@
 // The dialog manager of the world (the user32 dialog area): dialog templates from the program's
-// resources, modeless dialogs with their controls, the "#32770", "Button" and "Static" classes, and
-// the scripted user who clicks and ticks the controls of the open call dialog.
+// resources, modeless dialogs with their controls, the "#32770", "Button" and "Static" classes.
 //
 // Geometry, as Windows 2000 and XP draw a classic dialog at 96 dots per inch:
 // - "MS Sans Serif" 8 has the dialog base units 6 x 13: a dialog unit is MulDiv(x, 6, 4) pixels across
@@ -63,14 +62,17 @@ void AdjustForFrame(RECT &rect, DWORD style, DWORD exstyle);
 // Registers "#32770", "Button" and "Static"; done by the first CreateDialogParamA as well.
 void RegisterDialogClasses();
 
-// The scripted user acts on a control of the open call dialog (the most recent visible one): a click,
-// or ticking (Check) or unticking (Uncheck) a check box. Called from a world event; the action reaches
-// the control through its thread's message queue, as input does. Traces "user" with "ok".
-enum UserInput { kUserClick = 0, kUserCheck = 1, kUserUncheck = 2 };
-void UserAction(UserInput input, int control);
+// What is on the screen, for the scripted user (world/user.cpp): the open call dialog (the most
+// recent visible one, or null), its control with that id (null if none), and what kind of control
+// a window is.
+HWND TopCallDialog();
+HWND CallDialogControl(HWND dialog, int id);
+bool IsButtonWindow(HWND hwnd);
+bool IsCheckBoxWindow(HWND hwnd);
 
-// The message a button gets from the world for the user's action (wParam: the UserInput);
+// The message a button gets from the world for the user's action (wParam: a UserInput);
 // class-private, and never sent by the program.
+enum UserInput { kUserClick = 0, kUserCheck = 1, kUserUncheck = 2 };
 constexpr UINT kButtonUserInput = WM_USER + 0x3F00;
 
 }  // namespace sim

@@ -1,17 +1,16 @@
-// The modem driver double and the kernel32 file calls on its devices.
+// The modem driver double: its two devices, present or absent over time; the line-status record it
+// reports and the responses it receives; the voice read it keeps pending until it has something to
+// say, and the stop signal it notices in the block. The kernel32 calls that reach it (CreateFileA,
+// ReadFile, DeviceIoControl) are in win32/kernel32_device.cpp; its speakerphone side is in
+// driver_speaker.cpp.
 #include "driver_double.h"
 
 #include <cstring>
 #include <memory>
 
-#include "handles.h"
-
 namespace sim {
 
 namespace {
-
-constexpr DWORD kGetLineStatus = 0x80802804u, kSetCallResponse = 0x80802808u;
-constexpr size_t kRecordSize = 112;
 
 struct Device {
     const char *name;
@@ -41,14 +40,6 @@ struct Word {
 } g_word;
 bool g_stop_hangs = false;
 uint8_t *g_block = nullptr;
-
-struct DeviceHandle : KObject {
-    Device *device;
-    explicit DeviceHandle(Device *d) : device(d) {}
-    void OnClose() override { device->open = false; }
-    const char *HeldKind() const override { return "device"; }
-    std::string HeldName() const override { return device->name; }
-};
 
 void Put32(uint8_t *p, size_t offset, uint32_t v) { memcpy(p + offset, &v, 4); }
 uint32_t Get32(const uint8_t *p, size_t offset)
@@ -106,16 +97,7 @@ bool g_registered = [] {
     return true;
 }();
 
-Device *DeviceNamed(LPCSTR name)
-{
-    if (!name)
-        return nullptr;
-    if (strcasecmp(name, g_voice.name) == 0)
-        return &g_voice;
-    if (strcasecmp(name, g_control.name) == 0)
-        return &g_control;
-    return nullptr;
-}
+Device &Of(DriverDevice d) { return d == DriverDevice::Voice ? g_voice : g_control; }
 
 }  // namespace
 
@@ -174,132 +156,46 @@ void DriverMemoryReleased(void *base)
 }
 bool DriverReadPending() { return ReadPendingNow(); }
 
-}  // namespace sim
-
-using namespace sim;
-
-extern "C" {
-
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE)
+DriverDevice DriverDeviceNamed(LPCSTR name)
 {
-    PlatformCall call("CreateFileA");
-    YieldPoint();
-    Device *d = DeviceNamed(lpFileName);
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (!d || !d->present)
-        error = ERROR_FILE_NOT_FOUND;
-    else if (dwCreationDisposition != OPEN_EXISTING)
-        error = ERROR_INVALID_PARAMETER;
-    else if (d->open)
-        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
-    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
-        Emit("device", {{"name", lpFileName}, {"ok", error == 0}});
-    if (error) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    d->open = true;
-    return NewHandle(std::make_shared<DeviceHandle>(d));
+    if (!name)
+        return DriverDevice::None;
+    if (strcasecmp(name, g_voice.name) == 0)
+        return DriverDevice::Voice;
+    if (strcasecmp(name, g_control.name) == 0)
+        return DriverDevice::Control;
+    return DriverDevice::None;
 }
 
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                     LPOVERLAPPED lpOverlapped)
+bool DriverDevicePresent(DriverDevice d) { return d != DriverDevice::None && Of(d).present; }
+bool DriverDeviceOpen(DriverDevice d) { return d != DriverDevice::None && Of(d).open; }
+void DriverDeviceSetOpen(DriverDevice d, bool open) { Of(d).open = open; }
+
+bool DriverRead(uint8_t *buffer, DWORD length, DWORD *error)
 {
-    PlatformCall call("ReadFile");
-    YieldPoint();
-    auto *h = HandleAs<DeviceHandle>(hFile);
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (call.Fault())
-        return FALSE;
-    if (h->device != &g_voice || lpOverlapped) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
-    if (!g_voice.present) {
-        SetLastError(ERROR_DEV_NOT_EXIST);
-        return FALSE;
-    }
-    // The driver works in the block between reads: it must hold the request and status fields.
-    if (!lpBuffer || nNumberOfBytesToRead < kBlockStatus + 4) {
-        SetLastError(lpBuffer ? ERROR_INVALID_PARAMETER : ERROR_NOACCESS);
-        return FALSE;
-    }
-    g_block = (uint8_t *)lpBuffer;
+    g_block = buffer;
     g_read = std::make_unique<Read>();
     g_read->reader = Self();
-    g_read->buffer = (uint8_t *)lpBuffer;
-    g_read->length = nNumberOfBytesToRead;
+    g_read->buffer = buffer;
+    g_read->length = length;
     Say();
     if (!g_stop_hangs && (int32_t)Get32(g_read->buffer, kBlockStatus) == 4 && !g_read->done)
         Complete(true, 0);
     Read *read = g_read.get();
     BlockUntil([read] { return read->done; });
     bool ok = read->ok;
-    DWORD error = read->error;
+    *error = read->error;
     g_read.reset();
-    if (!ok) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = nNumberOfBytesToRead;
-    return TRUE;
+    return ok;
 }
 
-BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
-                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                            LPOVERLAPPED lpOverlapped)
+void DriverGetLineStatus(uint8_t *record) { memcpy(record, g_record, kRecordSize); }
+
+void DriverReceiveResponse(const uint8_t *in)
 {
-    PlatformCall call("DeviceIoControl");
-    YieldPoint();
-    auto *h = HandleAs<DeviceHandle>(hDevice);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (h->device != &g_control || lpOverlapped)
-        error = ERROR_INVALID_FUNCTION;
-    else if (!g_control.present)
-        error = ERROR_DEV_NOT_EXIST;
-    else if (dwIoControlCode == kGetLineStatus) {
-        if (!lpOutBuffer || nOutBufferSize < kRecordSize)
-            error = ERROR_INSUFFICIENT_BUFFER;
-    } else if (dwIoControlCode == kSetCallResponse) {
-        if (!lpInBuffer || nInBufferSize < kRecordSize)
-            error = ERROR_INSUFFICIENT_BUFFER;
-    } else {
-        error = ERROR_INVALID_FUNCTION;
-    }
-    if (TraceDetail("ioctl"))
-        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", error == 0}});
-    if (error) {
-        SetLastError(error);
-        return FALSE;
-    }
-    DWORD returned = 0;
-    if (dwIoControlCode == kGetLineStatus) {
-        memcpy(lpOutBuffer, g_record, kRecordSize);
-        returned = kRecordSize;
-    } else {
-        const uint8_t *in = (const uint8_t *)lpInBuffer;
-        std::string caller((const char *)in, strnlen((const char *)in, 100));
-        Emit("response", {{"code", Get32(in, 108)}, {"status", Get32(in, 104)}, {"hold", Get32(in, 100)},
-                          {"caller", AnsiToUtf8(caller)}});
-    }
-    if (lpBytesReturned)
-        *lpBytesReturned = returned;
-    return TRUE;
+    std::string caller((const char *)in, strnlen((const char *)in, 100));
+    Emit("response", {{"code", Get32(in, 108)}, {"status", Get32(in, 104)}, {"hold", Get32(in, 100)},
+                      {"caller", AnsiToUtf8(caller)}});
 }
 
-}  // extern "C"
+}  // namespace sim

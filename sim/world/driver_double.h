@@ -30,6 +30,21 @@ void DriverMemoryReleased(void *base);
 // Offsets the driver uses in the block.
 constexpr size_t kBlockPD = 0x8008, kBlockRD = 0x800C, kBlockStatus = 0x8018;
 
+// ---- what the kernel32 calls on the devices ask of the driver (win32/kernel32_device.cpp) ----
+constexpr DWORD kGetLineStatus = 0x80802804u, kSetCallResponse = 0x80802808u;
+constexpr size_t kRecordSize = 112;  // the line-status record, both ways
+
+enum class DriverDevice { None, Voice, Control };
+DriverDevice DriverDeviceNamed(LPCSTR name);  // "\\.\VVOICE", "\\.\VXMCOM" (any case), else None
+bool DriverDevicePresent(DriverDevice d);
+bool DriverDeviceOpen(DriverDevice d);        // a handle of it is open (the devices are exclusive)
+void DriverDeviceSetOpen(DriverDevice d, bool open);
+// A voice read of `length` bytes into the block: pending until the driver has something to say;
+// false with *error when it fails.
+bool DriverRead(uint8_t *block, DWORD length, DWORD *error);
+void DriverGetLineStatus(uint8_t *record);        // IOCTL_GET_LINE_STATUS: the record reported now
+void DriverReceiveResponse(const uint8_t *record);  // IOCTL_SET_CALL_RESPONSE: traced "response"
+
 }  // namespace sim
 
 #endif

@@ -3,11 +3,11 @@
 
 #include <cstdio>
 
-#include "dialogs.h"
 #include "driver_double.h"
 #include "registry.h"
 #include "sound.h"
 #include "system.h"
+#include "user.h"
 #include "user32.h"
 
 namespace sim {
@@ -38,20 +38,10 @@ void ScheduleEvent(const Event &e)
         });
         break;
     case Event::Dismiss:
-        At(e.at, [] {
-            if (!DismissInnermostMessageBox())
-                Emit("user", {{"action", "dismiss"}, {"ok", false}});
-        });
+        At(e.at, [] { UserDismiss(); });
         break;
     case Event::Close:
-        // As another program closes it: WM_CLOSE posted to the window found by its class.
-        At(e.at, [] {
-            Window *w = FindTopLevel("Tarvo VudIzeri", "");
-            if (w)
-                PostFromWorld(w->handle, WM_CLOSE, 0, 0);
-            else
-                Emit("user", {{"action", "close"}, {"ok", false}});
-        });
+        At(e.at, [] { UserClose(); });
         break;
     case Event::Power:
         At(e.at, [e] {

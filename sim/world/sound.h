@@ -1,5 +1,6 @@
-// The sound card double (win32/winmm.cpp), the signals of the line and the microphone (signal.cpp)
-// and the driver double's speakerphone side (driver_speaker.cpp), as the rest of the world sees them.
+// The sound card double (world/sound_card.cpp, its wave API in win32/winmm.cpp), the signals of the line
+// and the microphone (signal.cpp) and the driver double's speakerphone side (driver_speaker.cpp), as the
+// rest of the world sees them.
 #ifndef SIM_SOUND_H
 #define SIM_SOUND_H
 

@@ -1,0 +1,142 @@
+// kernel32 on the driver's devices: CreateFileA on "\\.\VVOICE" and "\\.\VXMCOM", ReadFile on the voice
+// device and DeviceIoControl on the control device, with the checks and error codes a Win32 program meets,
+// in front of the modem driver double (world/driver_double.cpp). The devices are exclusive: a second
+// open of one fails with ERROR_ACCESS_DENIED until the first handle is closed.
+#include <cstring>
+#include <memory>
+
+#include "driver_double.h"
+#include "handles.h"
+
+namespace sim {
+
+namespace {
+
+struct DeviceHandle : KObject {
+    DriverDevice device;
+    explicit DeviceHandle(DriverDevice d) : device(d) {}
+    void OnClose() override { DriverDeviceSetOpen(device, false); }
+    const char *HeldKind() const override { return "device"; }
+    std::string HeldName() const override
+    {
+        return device == DriverDevice::Voice ? "\\\\.\\VVOICE" : "\\\\.\\VXMCOM";
+    }
+};
+
+}  // namespace
+
+}  // namespace sim
+
+using namespace sim;
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD, HANDLE)
+{
+    PlatformCall call("CreateFileA");
+    YieldPoint();
+    DriverDevice d = DriverDeviceNamed(lpFileName);
+    DWORD error = 0;
+    if (auto e = call.Fault())
+        error = *e;
+    else if (!DriverDevicePresent(d))
+        error = ERROR_FILE_NOT_FOUND;
+    else if (dwCreationDisposition != OPEN_EXISTING)
+        error = ERROR_INVALID_PARAMETER;
+    else if (DriverDeviceOpen(d))
+        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
+    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
+        Emit("device", {{"name", lpFileName}, {"ok", error == 0}});
+    if (error) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    DriverDeviceSetOpen(d, true);
+    return NewHandle(std::make_shared<DeviceHandle>(d));
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped)
+{
+    PlatformCall call("ReadFile");
+    YieldPoint();
+    auto *h = HandleAs<DeviceHandle>(hFile);
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (call.Fault())
+        return FALSE;
+    if (h->device != DriverDevice::Voice || lpOverlapped) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!DriverDevicePresent(DriverDevice::Voice)) {
+        SetLastError(ERROR_DEV_NOT_EXIST);
+        return FALSE;
+    }
+    // The driver works in the block between reads: it must hold the request and status fields.
+    if (!lpBuffer || nNumberOfBytesToRead < kBlockStatus + 4) {
+        SetLastError(lpBuffer ? ERROR_INVALID_PARAMETER : ERROR_NOACCESS);
+        return FALSE;
+    }
+    DWORD error = 0;
+    bool ok = DriverRead((uint8_t *)lpBuffer, nNumberOfBytesToRead, &error);
+    if (!ok) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = nNumberOfBytesToRead;
+    return TRUE;
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped)
+{
+    PlatformCall call("DeviceIoControl");
+    YieldPoint();
+    auto *h = HandleAs<DeviceHandle>(hDevice);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD error = 0;
+    if (auto e = call.Fault())
+        error = *e;
+    else if (h->device != DriverDevice::Control || lpOverlapped)
+        error = ERROR_INVALID_FUNCTION;
+    else if (!DriverDevicePresent(DriverDevice::Control))
+        error = ERROR_DEV_NOT_EXIST;
+    else if (dwIoControlCode == kGetLineStatus) {
+        if (!lpOutBuffer || nOutBufferSize < kRecordSize)
+            error = ERROR_INSUFFICIENT_BUFFER;
+    } else if (dwIoControlCode == kSetCallResponse) {
+        if (!lpInBuffer || nInBufferSize < kRecordSize)
+            error = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+        error = ERROR_INVALID_FUNCTION;
+    }
+    if (TraceDetail("ioctl"))
+        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", error == 0}});
+    if (error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    DWORD returned = 0;
+    if (dwIoControlCode == kGetLineStatus) {
+        DriverGetLineStatus((uint8_t *)lpOutBuffer);
+        returned = kRecordSize;
+    } else {
+        DriverReceiveResponse((const uint8_t *)lpInBuffer);
+    }
+    if (lpBytesReturned)
+        *lpBytesReturned = returned;
+    return TRUE;
+}
+
+}  // extern "C"
