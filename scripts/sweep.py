@@ -48,13 +48,14 @@ KEPT_BY_FAILED_CALL = {
 
 # What the program keeps by design. Each entry: the fault it applies to (None: every run), what it
 # allows, and why. `held` entries allow up to `most` items of `kind` (whose name matches `name`, a
-# regular expression, if given); `no-exit` allows a run without `exit` after the close.
+# regular expression, and whose `ended` is the one given, if given); `no-exit` allows a run without
+# `exit` after the close.
 KEPT_BY_DESIGN = [
     {"id": "telephony-library", "call": None, "what": "held", "kind": "module", "name": r"(?i)tapi32",
      "most": 1,
      "reason": "the telephony library bound for the location check is never unloaded"},
     {"id": "watch-thread-after-failed-read", "call": "ReadFile", "when": "read-failed", "what": "held",
-     "kind": "thread", "most": 1,
+     "kind": "thread", "ended": True, "most": 1,
      "reason": "a watch thread that ends on a failed read clears its own handle, which nobody closes"},
     {"id": "terminated-thread-text", "call": None, "when": "thread-terminated", "what": "held", "kind": "local",
      "most": 1,
@@ -267,6 +268,8 @@ def judge_held(run, items):
             if taken >= d["most"] or item.get("kind") != d["kind"]:
                 continue
             if "name" in d and not re.search(d["name"], str(item.get("name", ""))):
+                continue
+            if "ended" in d and item.get("ended", d["ended"]) != d["ended"]:
                 continue
             left.remove(item)
             taken += 1

@@ -143,6 +143,8 @@ class Judge(unittest.TestCase):
         thread = {"kind": "thread", "name": "WatchProc"}
         self.assertEqual(self.kinds(run(s, "SetTimer", ending([thread]))), ["held"])
         self.assertEqual(self.kinds(run(s, "ReadFile", ending([thread]))), [])
+        self.assertEqual(self.kinds(run(s, "ReadFile", ending([dict(thread, ended=True)]))), [])
+        self.assertEqual(self.kinds(run(s, "ReadFile", ending([dict(thread, ended=False)]))), ["held"])
         box = [{"t": 1000, "ev": "messagebox", "caption": "GetLastError"}]
         self.assertEqual(self.kinds(run(s, "VirtualAlloc", box + ending([thread]))), [])
         text = {"kind": "local", "name": "FormatMessageA"}
