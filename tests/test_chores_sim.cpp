@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -218,26 +219,54 @@ TEST(SimFiles, CopyFailsAsDocumented)
 {
     EXPECT_TRUE(InWorld([](std::vector<Json> &) {
         sim::SetWindowsDir("C:\\WINDOWS");
-        sim::PutFile(kOther, "new", FILE_ATTRIBUTE_ARCHIVE);
-        sim::PutFile(kFile, "old", FILE_ATTRIBUTE_ARCHIVE);
-        SetLastError(0);
-        EXPECT_FALSE(CopyFileA(kOther, kFile, TRUE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS) << "fail-if-exists";
-        EXPECT_EQ(sim::FileAt(kFile)->content, "old");
-
-        SetFileAttributesA(kFile, FILE_ATTRIBUTE_READONLY);
-        EXPECT_FALSE(CopyFileA(kOther, kFile, FALSE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << "a read-only target is not overwritten";
-        EXPECT_EQ(sim::FileAt(kFile)->content, "old");
-
-        EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\system32\\none", kFile, FALSE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-        EXPECT_FALSE(CopyFileA(kOther, "C:\\NOWHERE\\x.cpl", FALSE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-        EXPECT_FALSE(sim::FileAt("C:\\NOWHERE\\x.cpl"));
-
-        EXPECT_TRUE(CopyFileA(kOther, "C:\\WINDOWS\\system32\\fresh.cpl", TRUE)) << "a new target";
-        EXPECT_EQ(sim::FileAt("C:\\WINDOWS\\system32\\fresh.cpl")->content, "new");
+        const DWORD A = FILE_ATTRIBUTE_ARCHIVE, R = FILE_ATTRIBUTE_READONLY, H = FILE_ATTRIBUTE_HIDDEN,
+                    S = FILE_ATTRIBUTE_SYSTEM;
+        const char *dir = "C:\\WINDOWS\\system32";
+        // Source, its attributes (0: absent), target, its attributes (0: absent), fail-if-exists,
+        // the last error expected (0: the copy is made).
+        struct Row {
+            const char *from;
+            DWORD from_attr;
+            const char *to;
+            DWORD to_attr;
+            BOOL fail_if_exists;
+            DWORD error;
+        };
+        const Row rows[] = {
+            {kOther, A, kFile, A, TRUE, ERROR_FILE_EXISTS},
+            {kOther, A, kFile, A | R, FALSE, ERROR_ACCESS_DENIED},
+            {kOther, A, kFile, A | H, FALSE, ERROR_ACCESS_DENIED},
+            {kOther, A, kFile, A | S, FALSE, ERROR_ACCESS_DENIED},
+            {kOther, A | H, kFile, A | H, FALSE, 0},  // the new file gets the attributes it already has
+            {kOther, A | H | S, kFile, A | S, FALSE, 0},
+            {kOther, A | R, kFile, A, FALSE, 0},
+            {dir, 0, kFile, A, FALSE, ERROR_ACCESS_DENIED},  // a directory cannot be opened as a file
+            {dir, 0, "C:\\WINDOWS\\fresh.cpl", 0, FALSE, ERROR_ACCESS_DENIED},
+            {"C:\\WINDOWS\\system32\\none", 0, kFile, A, FALSE, ERROR_FILE_NOT_FOUND},
+            {kOther, A, "C:\\NOWHERE\\x.cpl", 0, FALSE, ERROR_PATH_NOT_FOUND},
+            {kOther, A, dir, 0, FALSE, ERROR_ACCESS_DENIED},
+            {kOther, A, kOther, A, FALSE, ERROR_SHARING_VIOLATION},
+            {kOther, A, "C:\\WINDOWS\\system32\\fresh.cpl", 0, TRUE, 0},
+        };
+        std::string expected, actual;
+        for (const Row &row : rows) {
+            for (const char *path : {kOther, kFile, "C:\\WINDOWS\\system32\\fresh.cpl"}) {
+                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path);
+            }
+            if (row.from_attr)
+                sim::PutFile(row.from, "new", row.from_attr);
+            if (row.to_attr && strcmp(row.to, row.from) != 0)
+                sim::PutFile(row.to, "old", row.to_attr);
+            SetLastError(0);
+            BOOL ok = CopyFileA(row.from, row.to, row.fail_if_exists);
+            DWORD error = ok ? 0 : GetLastError();
+            std::optional<sim::SimFile> target = sim::FileAt(row.to);
+            std::string line = std::string(row.from) + " -> " + row.to + ": ";
+            expected += line + std::to_string(row.error) + (row.error || !row.from_attr ? "" : " new") + "\n";
+            actual += line + std::to_string(error) + (ok && target && target->content == "new" ? " new" : "") + "\n";
+        }
+        EXPECT_EQ(actual, expected) << "expected:\n" << expected << "actual:\n" << actual;
     }));
 }
 

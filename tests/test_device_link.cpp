@@ -160,7 +160,8 @@ TEST(DeviceLink, DevicesAreOpenedExclusivelyAndClosedAtShutDown)
 {
     // A second program could open the devices only after this one has closed them: the double
     // refuses a second open while a handle is open, so a device that opens at the next start proves
-    // it was closed. Here: the control device vanishes and comes back; the poll's reads fail meanwhile.
+    // it was closed. Here: the control device vanishes and comes back; the poll's reads fail from then
+    // on, since the handle opened before the removal stays dead after the device is back.
     Trace run = Play(R"(
 driver: {voice: 0, control: 0}
 trace: [ioctl]
@@ -172,7 +173,7 @@ events:
     ASSERT_EQ(run.status, 0) << run.Dump();
     ExpectTimeline(run, {"ioctl"},
                     {"1000 ioctl code=2155882500 ok=true", "2000 ioctl code=2155882500 ok=false",
-                     "3000 ioctl code=2155882500 ok=true"});
+                     "3000 ioctl code=2155882500 ok=false"});
 }
 
 TEST(HostWindow, CloseEndsTheProcessWithExitCodeZero)
@@ -242,6 +243,71 @@ events:
     EXPECT_EQ(held["items"][0], Json::parse(R"({"kind": "thread", "name": "thread 2", "by": "CreateThread",
                                                 "nth": 1, "handle": "0x104", "ended": true})")) << held.dump();
     EXPECT_EQ(held["items"][1]["name"], "TAPI32.DLL") << held.dump();
+}
+
+// The message boxes of a run, opened and closed, as "t ev caption depth", and what the user did.
+std::vector<std::string> Boxes(const Trace &run)
+{
+    std::vector<std::string> out;
+    for (auto &e : run.events) {
+        std::string ev = e["ev"];
+        if (ev == "messagebox" || ev == "messagebox-closed")
+            out.push_back(std::to_string(e["t"].get<long long>()) + " " + ev + " " +
+                          e["caption"].get<std::string>() + " " + e["depth"].dump());
+        else if (ev == "user" || (ev == "thread" && e["event"] != "start"))
+            out.push_back(std::to_string(e["t"].get<long long>()) + " " + ev + " " +
+                          e[ev == "user" ? "action" : "event"].get<std::string>() +
+                          (e.contains("caption") ? " " + e["caption"].get<std::string>() : "") +
+                          (e.contains("ok") && e["ok"] == false ? " refused" : ""));
+    }
+    return out;
+}
+
+void ExpectBoxes(const Trace &run, const std::vector<std::string> &expected)
+{
+    std::vector<std::string> actual = Boxes(run);
+    EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
+}
+
+TEST(WatchThread, ItsBoxAndTheMainThreadsWarningNestEachOnItsOwnThread)
+{
+    // The watch thread's box opens first, the main thread's warning after it: each is the outermost
+    // of its thread. The user dismisses the watch thread's box by its caption although the warning
+    // opened last; "dismiss: true" then takes the warning, and a caption no box has is refused.
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 0.5, voice_error: 31}
+  - {at: 1.5, status: 0x100}
+  - {at: 3, dismiss: GetLastError}
+  - {at: 4, dismiss: GetLastError}
+  - {at: 4.5, status: 0}
+  - {at: 5, dismiss: true}
+  - {at: 5.5, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    Json warning = run.Find("messagebox", {{"t", 2000}});
+    ASSERT_FALSE(warning.is_null()) << run.Dump();
+    std::string caption = warning["caption"];
+    ExpectBoxes(run, {"500 messagebox GetLastError 1", "2000 messagebox " + caption + " 1",
+                      "3000 messagebox-closed GetLastError 1", "3000 thread end",
+                      "4000 user dismiss GetLastError refused", "5000 messagebox-closed " + caption + " 1"});
+}
+
+TEST(WatchThread, TerminatedWithItsBoxOpenTheBoxClosesWithIt)
+{
+    // Nobody dismisses the box: at shut-down the wait for the thread times out and the thread is
+    // terminated; its box goes with it.
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 1, voice_error: 31}
+  - {at: 3, close: true}
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectBoxes(run, {"1000 messagebox GetLastError 1", "5000 thread terminated",
+                      "5000 messagebox-closed GetLastError 1"});
+    EXPECT_EQ(run.Find("exit")["t"], 5000) << run.Dump();
 }
 
 TEST(WatchThread, OnlyStatusFourEndsTheThread)

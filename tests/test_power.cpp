@@ -70,10 +70,25 @@ TEST(PowerVeto, Windows98RefusesWithNoneOrTwoOrMoreConnections)
 
 TEST(PowerVeto, OtherSystemsDecideByTheDialUpConnectionsToo)
 {
-    for (const char *windows : {"95", "me", "nt4", "vista", "7"}) {
+    for (const char *windows : {"95", "me", "nt4"}) {
         ExpectOutcome(Ask(windows, 1, 0x200), "default", 1, std::string(windows) + " with one connection");
         ExpectOutcome(Ask(windows, 0, 0x200), "deny", 1, std::string(windows) + " with none");
     }
+}
+
+TEST(PowerVeto, VistaAndLaterAreNeverAskedSoSuchAScenarioIsRefused)
+{
+    for (const char *windows : {"vista", "7", "{platform: 2, major: 6, minor: 2}"}) {
+        support::Run run = support::Play(std::string("system: {windows: ") + windows +
+                                         "}\nevents:\n  - {at: 3, power: query-suspend}\n");
+        EXPECT_EQ(run.status, 2) << windows;
+        EXPECT_EQ(run.error.substr(0, run.error.find(" (")),
+                  "test.yaml:3: key 'events.power': Windows Vista and later never send PBT_APMQUERYSUSPEND")
+            << windows;
+        EXPECT_TRUE(run.events.empty()) << run.Dump();
+    }
+    // What those systems still send reaches the program.
+    ExpectOutcome(Ask("vista", 0, 0x200, "resume"), "default", 0, "vista resume");
 }
 
 TEST(PowerVeto, AFailedEnumerationRefuses)

@@ -2,6 +2,7 @@
 // holding only what the program keeps by design.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,7 +70,8 @@ TEST(ScenarioFiles, BadKeysAndValuesNameTheFileLineAndKey)
     EXPECT_EQ(ErrorFor("system: {windows: 3.11}\n").substr(0, 40), "bad.yaml:1: key 'system.windows': unknow");
     EXPECT_EQ(ErrorFor("end: -4\n"), "bad.yaml:1: key 'end': expected seconds (a number from 0), got '-4'");
     EXPECT_EQ(ErrorFor("faults: [{nth: 2}]\n"), "bad.yaml:1: key 'faults.call': a fault names the call it fails");
-    EXPECT_EQ(ErrorFor("faults:\n  - {call: CloseHandel, nth: 2}\n"), "bad.yaml:2: key 'call': unknown call 'CloseHandel'");
+    EXPECT_EQ(ErrorFor("faults:\n  - {call: CloseHandel, nth: 2}\n"),
+              "bad.yaml:2: key 'call': unknown call 'CloseHandel'");
     EXPECT_EQ(ErrorFor("faults: [{call: GetMessageA}]\n").substr(0, 54),
               "bad.yaml:1: key 'call': 'GetMessageA' cannot be failed");
     EXPECT_EQ(ErrorFor("events: [{at: 1, status: 32, caller: " + std::string(101, 'x') + "}]\n"),
@@ -150,7 +152,8 @@ TEST(ScenarioFiles, EveryBundledScenarioReplaysByteForByteAndEndsHoldingOnlyWhat
         Ending end = EndingOf(a.out);
         auto it = except.find(name);
         const std::vector<std::string> &expected = it == except.end() ? kept : it->second;
-        EXPECT_EQ(end.held, expected) << name << " expected to hold:\n" << Lines(expected) << "held:\n" << Lines(end.held);
+        EXPECT_EQ(end.held, expected) << name << " expected to hold:\n"
+                                      << Lines(expected) << "held:\n" << Lines(end.held);
         EXPECT_EQ(end.last_events, (std::vector<std::string>{"exit", "held", "calls", "end"})) << name;
         // Every call the program makes is one the world knows, with a failure or a reason it has none.
         ASSERT_TRUE(end.calls.is_object()) << name;
@@ -175,4 +178,19 @@ TEST(ScenarioFiles, EveryBundledScenarioReplaysByteForByteAndEndsHoldingOnlyWhat
     Result text = Runner("--format text " + path);
     ASSERT_EQ(text.status, 0) << text.out;
     EXPECT_NE(text.out.find("0.000 s  window"), std::string::npos) << text.out;
+}
+
+TEST(ScenarioFiles, TextFormatKeepsOneEventPerLine)
+{
+    // The watch thread's box shows the system's text, which ends in a line break.
+    std::string path = WriteTemp("driver: {voice: 0, control: 0}\nevents:\n  - {at: 1, voice_error: 31}\n"
+                                 "  - {at: 2, dismiss: true}\n  - {at: 3, close: true}\n");
+    Result json = Runner(path), text = Runner("--format text " + path);
+    unlink(path.c_str());
+    ASSERT_EQ(json.status, 0) << json.out;
+    ASSERT_EQ(text.status, 0) << text.out;
+    auto lines = [](const std::string &s) { return std::count(s.begin(), s.end(), '\n'); };
+    EXPECT_EQ(lines(text.out), lines(json.out)) << text.out;
+    EXPECT_NE(text.out.find("text=\"A device attached to the system is not functioning.\\r\\n\""), std::string::npos)
+        << text.out;
 }

@@ -486,6 +486,11 @@ TEST(SpeakerStreams, RefusedAddInRecordDataClosesRecordingAndPlaybackRunsOn)
             EXPECT_EQ(b->PlayIndex, (3 + 8) % 8) << "eight playback buffers played meanwhile";
             EXPECT_EQ(b->hWaveIn, (HWAVEIN)0) << "recording comes back only on the driver's next request";
             EXPECT_FALSE(sim::SoundDeviceOpen(false));
+            support::Json closed = spk::Trace().back();
+            for (const support::Json &e : spk::Trace())
+                if (e["ev"] == "stream" && e["dir"] == "in" && e["state"] == "closed")
+                    closed = e;
+            EXPECT_EQ(closed["reason"], "waveInAddBuffer refused") << "the refusal is why it closed";
         });
     }));
 }
@@ -512,6 +517,9 @@ TEST(SpeakerStreams, RefusedWriteInPlaybackDoneLeavesOneBufferFewerAndPlaybackRu
             EXPECT_CALLS(Join({{"waveOutWrite P4 -> 7"}, Repeat("waveOutWrite", 'P', 4, 7),
                                Repeat("waveOutWrite", 'P', 0, 7)}),
                          Calls(mark));
+            // Stopped later, the stream closes as stopped: the refusal it outlived is not why.
+            StopPlayback();
+            EXPECT_EQ(spk::Trace().back()["reason"], "stopped") << spk::Trace().back().dump();
         });
     }));
 }

@@ -16,7 +16,7 @@ int Usage()
     return 2;
 }
 
-// One trace object as a line of a readable timeline.
+// One trace object as one line of a readable timeline.
 std::string TextLine(const std::string &json_line)
 {
     auto j = nlohmann::ordered_json::parse(json_line);
@@ -27,11 +27,8 @@ std::string TextLine(const std::string &json_line)
     for (auto &item : j.items()) {
         if (item.key() == "t" || item.key() == "ev")
             continue;
-        line += " " + item.key() + "=";
-        if (item.value().is_string())
-            line += "\"" + item.value().get<std::string>() + "\"";
-        else
-            line += item.value().dump();
+        // Texts as JSON writes them: a line break inside one is "\r\n", so each event stays on its line.
+        line += " " + item.key() + "=" + item.value().dump();
     }
     return line;
 }

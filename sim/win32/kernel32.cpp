@@ -1,14 +1,19 @@
 // kernel32: handles, last error, threads and waits, critical sections, memory, time, messages.
 #include <windows.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "driver_double.h"
 #include "handles.h"
+#include "user32.h"
 #include "world.h"
 
 namespace sim {
@@ -77,6 +82,154 @@ KObject *HandleObject(HANDLE h)
 }
 
 DWORD &LastError() { return ThreadLastError(Self()); }
+
+// ---- FormatMessageA ----
+// The system's message table: one language (US English), the texts as stored, with their line ends
+// and inserts; what FormatMessageA makes of a text is worked out from it as Windows does.
+const std::map<DWORD, const char *> &SystemMessages()
+{
+    static const std::map<DWORD, const char *> texts = {
+        {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+        {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+        {ERROR_NOT_ENOUGH_MEMORY, "Not enough storage is available to process this command.\r\n"},
+        {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
+        {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available.\r\n"},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {ERROR_BAD_EXE_FORMAT, "%1 is not a valid Win32 application.\r\n"},
+        {ERROR_OPERATION_ABORTED,
+         "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
+        {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
+        {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
+    };
+    return texts;
+}
+
+// The languages the system's messages are found in: the neutral ones (searched in the documented
+// order, all ending at the one language there is), the user's and system's defaults, and English.
+bool SystemHasLanguage(DWORD lang)
+{
+    switch (lang) {
+    case MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL):
+    case MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT):
+    case MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT):
+    case MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL):
+    case MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US):
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The inserts' arguments: from the va_list in order, or from an array of DWORD_PTR.
+struct InsertArgs {
+    va_list *list = nullptr;
+    const DWORD_PTR *array = nullptr;
+    std::vector<ULONG_PTR> taken;
+    bool Get(int nr, ULONG_PTR *out)
+    {
+        if (array) {
+            *out = array[nr - 1];
+            return true;
+        }
+        if (!list)
+            return false;
+        while ((int)taken.size() < nr)
+            taken.push_back(va_arg(*list, ULONG_PTR));
+        *out = taken[nr - 1];
+        return true;
+    }
+};
+
+// One insert "%N" or "%N!printf format!"; false when it has no argument to take.
+bool FormatInsert(int nr, const char *&f, InsertArgs &args, std::string &out)
+{
+    ULONG_PTR arg;
+    if (!args.Get(nr, &arg))
+        return false;
+    std::string spec = "%";
+    if (*f == '!') {
+        const char *end = strchr(f + 1, '!');
+        if (!end)
+            return false;
+        std::string inner(f + 1, end);
+        f = end + 1;
+        // Width, precision and flags as printf has them; l, h and w size prefixes mean nothing to an
+        // ANSI insert of 32 bits.
+        size_t k = 0;
+        while (k < inner.size() && strchr("0+- #.0123456789", inner[k]))
+            spec += inner[k++];
+        while (k < inner.size() && strchr("lhw", inner[k]))
+            ++k;
+        char conv = k < inner.size() ? inner[k] : 's';
+        spec += conv;
+        char buffer[512];
+        if (conv == 's')
+            snprintf(buffer, sizeof buffer, spec.c_str(), arg ? (const char *)arg : "(null)");
+        else if (strchr("diouxXc", conv))
+            snprintf(buffer, sizeof buffer, spec.c_str(), (unsigned)(DWORD)arg);
+        else
+            return false;
+        out += buffer;
+        return true;
+    }
+    out += arg ? (const char *)arg : "(null)";
+    return true;
+}
+
+// Formats a message text as FormatMessageA does: the escapes %0 (end), %n, %r, %t, %%, "%." and
+// "%!"; a line break in the text becomes CR LF (a space with FORMAT_MESSAGE_MAX_WIDTH_MASK). With
+// FORMAT_MESSAGE_IGNORE_INSERTS inserts and other "%" sequences are copied as they stand and only
+// %0, %n, %r and %t are escapes. False (last error set) when an insert has no argument.
+bool FormatText(const char *f, DWORD flags, InsertArgs &args, std::string &out)
+{
+    bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
+    bool one_line = (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    const char *line_end = one_line ? " " : "\r\n";
+    while (*f) {
+        char c = *f++;
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && *f == '\n')
+                ++f;
+            out += line_end;
+            continue;
+        }
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        char e = *f;
+        if (!e) {
+            out += '%';
+            break;
+        }
+        ++f;
+        if (e == '0')
+            return true;
+        if (e == 'n') {
+            out += "\r\n";
+        } else if (e == 'r') {
+            out += '\r';
+        } else if (e == 't') {
+            out += '\t';
+        } else if (ignore) {
+            out += '%';
+            out += e;
+        } else if (e >= '1' && e <= '9') {
+            int nr = e - '0';
+            if (*f >= '0' && *f <= '9')
+                nr = nr * 10 + (*f++ - '0');
+            if (!FormatInsert(nr, f, args, out)) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return false;
+            }
+        } else {
+            out += e;  // "%%", "%.", "%!" and any other: the character itself
+        }
+    }
+    return true;
+}
 
 }  // namespace sim
 
@@ -153,6 +306,7 @@ BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode)
     if (call.Fault())
         return FALSE;
     TerminateSimThread(object->thread, dwExitCode);
+    DestroyThreadWindows(object->thread);
     return TRUE;
 }
 
@@ -308,41 +462,60 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
     return NULL;
 }
 
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
-                            va_list *)
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPSTR lpBuffer, DWORD nSize, va_list *Arguments)
 {
     PlatformCall call("FormatMessageA");
+    bool allocate = dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    if (allocate && lpBuffer)
+        *(char **)lpBuffer = nullptr;
     if (call.Fault())
         return 0;
-    // The system's texts for the codes a device read can end with.
-    static const std::map<DWORD, const char *> texts = {
-        {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
-        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
-        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
-        {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
-        {ERROR_NOT_ENOUGH_MEMORY, "Not enough storage is available to process this command.\r\n"},
-        {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
-        {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available.\r\n"},
-        {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
-        {ERROR_OPERATION_ABORTED,
-         "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
-        {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
-        {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
-    };
-    if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM)) {
+    const char *source = nullptr;
+    if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
+        source = (const char *)lpSource;
+    } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
+        // The program's own module has no message table: the system's is the one searched.
+        auto it = SystemMessages().find(dwMessageId);
+        if (it == SystemMessages().end()) {
+            SetLastError(ERROR_MR_MID_NOT_FOUND);
+            return 0;
+        }
+        if (!SystemHasLanguage(dwLanguageId)) {
+            SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+            return 0;
+        }
+        source = it->second;
+    } else if (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return 0;
+    } else {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    auto it = texts.find(dwMessageId);
-    if (it == texts.end()) {
-        SetLastError(ERROR_MR_MID_NOT_FOUND);
+    InsertArgs args;
+    if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
+        if (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY)
+            args.array = (const DWORD_PTR *)Arguments;
+        else
+            args.list = Arguments;
+    }
+    std::string text;
+    if (!FormatText(source, dwFlags, args, text))
+        return 0;
+    if (text.empty()) {
+        SetLastError(ERROR_NO_WORK_DONE);
         return 0;
     }
-    size_t len = strlen(it->second);
-    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+    size_t len = text.size();
+    if (allocate) {
+        if (!lpBuffer) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return 0;
+        }
         size_t size = std::max<size_t>(len + 1, nSize);
         char *p = (char *)malloc(size);
-        memcpy(p, it->second, len + 1);
+        memcpy(p, text.c_str(), len + 1);
         g_local[p] = Acquire("local", std::to_string(size) + " bytes", {{"size", size}});
         *(char **)lpBuffer = p;
         return (DWORD)len;
@@ -351,7 +524,7 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(lpBuffer, it->second, len + 1);
+    memcpy(lpBuffer, text.c_str(), len + 1);
     return (DWORD)len;
 }
 

@@ -4,6 +4,7 @@
 // open of one fails with ERROR_ACCESS_DENIED until the first handle is closed.
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "driver_double.h"
 #include "handles.h"
@@ -14,8 +15,13 @@ namespace {
 
 struct DeviceHandle : KObject {
     DriverDevice device;
-    explicit DeviceHandle(DriverDevice d) : device(d) {}
-    void OnClose() override { DriverDeviceSetOpen(device, false); }
+    uint64_t arrival;  // the device's arrival it was opened on
+    explicit DeviceHandle(DriverDevice d) : device(d), arrival(DriverDeviceArrival(d)) {}
+    void OnClose() override
+    {
+        if (DriverDeviceArrival(device) == arrival)
+            DriverDeviceSetOpen(device, false);
+    }
     const char *HeldKind() const override { return "device"; }
     std::string HeldName() const override
     {
@@ -37,19 +43,19 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     PlatformCall call("CreateFileA");
     YieldPoint();
     DriverDevice d = DriverDeviceNamed(lpFileName);
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (!DriverDevicePresent(d))
-        error = ERROR_FILE_NOT_FOUND;
-    else if (dwCreationDisposition != OPEN_EXISTING)
-        error = ERROR_INVALID_PARAMETER;
-    else if (DriverDeviceOpen(d))
-        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
-    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
-        Emit("device", {{"name", lpFileName}, {"ok", error == 0}});
+    std::optional<DWORD> error = call.Fault();  // a fault may name any error, even 0
     if (error) {
-        SetLastError(error);
+    } else if (!DriverDevicePresent(d)) {
+        error = ERROR_FILE_NOT_FOUND;
+    } else if (dwCreationDisposition != OPEN_EXISTING) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (DriverDeviceOpen(d)) {
+        error = ERROR_ACCESS_DENIED;  // the driver's devices are exclusive
+    }
+    if (lpFileName && strncmp(lpFileName, "\\\\.\\", 4) == 0)
+        Emit("device", {{"name", lpFileName}, {"ok", !error}});
+    if (error) {
+        SetLastError(*error);
         return INVALID_HANDLE_VALUE;
     }
     DriverDeviceSetOpen(d, true);
@@ -74,7 +80,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
-    if (!DriverDevicePresent(DriverDevice::Voice)) {
+    if (!DriverDeviceServes(h->device, h->arrival)) {
         SetLastError(ERROR_DEV_NOT_EXIST);
         return FALSE;
     }
@@ -105,14 +111,13 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    DWORD error = 0;
-    if (auto e = call.Fault())
-        error = *e;
-    else if (h->device != DriverDevice::Control || lpOverlapped)
+    std::optional<DWORD> error = call.Fault();
+    if (error) {
+    } else if (h->device != DriverDevice::Control || lpOverlapped) {
         error = ERROR_INVALID_FUNCTION;
-    else if (!DriverDevicePresent(DriverDevice::Control))
+    } else if (!DriverDeviceServes(h->device, h->arrival)) {
         error = ERROR_DEV_NOT_EXIST;
-    else if (dwIoControlCode == kGetLineStatus) {
+    } else if (dwIoControlCode == kGetLineStatus) {
         if (!lpOutBuffer || nOutBufferSize < kRecordSize)
             error = ERROR_INSUFFICIENT_BUFFER;
     } else if (dwIoControlCode == kSetCallResponse) {
@@ -122,9 +127,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         error = ERROR_INVALID_FUNCTION;
     }
     if (TraceDetail("ioctl"))
-        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", error == 0}});
+        Emit("ioctl", {{"code", dwIoControlCode}, {"ok", !error}});
     if (error) {
-        SetLastError(error);
+        SetLastError(*error);
         return FALSE;
     }
     DWORD returned = 0;

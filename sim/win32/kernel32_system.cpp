@@ -112,6 +112,8 @@ void AddDirectories(const std::string &normalised_dir)
         directories.insert(d);
 }
 
+DWORD HiddenOrSystem(const SimFile &f) { return f.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM); }
+
 // The error for a path that names nothing: the file is missing, or already its directory is.
 DWORD MissingError(const std::string &normalised)
 {
@@ -360,7 +362,12 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     auto source = files.find(from);
     auto target = files.find(to);
     DWORD error = NO_ERROR;
-    if (source == files.end())
+    // The source is opened first: a directory cannot be opened as a file. The target is then created
+    // anew with the source's attributes, which fails on a read-only file, and on a hidden or system
+    // file unless the source has those attributes too (CREATE_ALWAYS).
+    if (DirectoryExists(from))
+        error = ERROR_ACCESS_DENIED;
+    else if (source == files.end())
         error = MissingError(from);
     else if (!DirectoryExists(Parent(to)))
         error = ERROR_PATH_NOT_FOUND;
@@ -371,6 +378,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     else if (target != files.end() && bFailIfExists)
         error = ERROR_FILE_EXISTS;
     else if (target != files.end() && (target->second.file.attributes & FILE_ATTRIBUTE_READONLY))
+        error = ERROR_ACCESS_DENIED;
+    else if (target != files.end() && (HiddenOrSystem(target->second.file) & ~source->second.file.attributes))
         error = ERROR_ACCESS_DENIED;
     if (error != NO_ERROR) {
         TraceFile("copy", lpNewFileName, extra, false, error);

@@ -59,10 +59,11 @@ std::vector<Timer> g_timers;
 
 struct Box {
     std::string caption;
-    int depth;
+    SimThread *thread;
+    int depth;  // 1 for the outermost open box on its thread
     bool dismissed = false;
 };
-std::vector<Box *> g_boxes;  // open message boxes, outermost first
+std::vector<Box *> g_boxes;  // open message boxes of every thread, in the order they opened
 
 int g_screen_w = 1024, g_screen_h = 768;
 
@@ -275,15 +276,51 @@ bool ModalLoop(const std::function<bool()> &stop)
     }
 }
 
-bool DismissInnermostMessageBox()
+bool DismissMessageBox(const std::optional<std::string> &caption)
 {
     for (auto it = g_boxes.rbegin(); it != g_boxes.rend(); ++it) {
-        if (!(*it)->dismissed) {
+        if (!(*it)->dismissed && (!caption || AnsiToUtf8((*it)->caption) == *caption)) {
             (*it)->dismissed = true;
             return true;
         }
     }
     return false;
+}
+
+bool DismissInnermostMessageBox() { return DismissMessageBox(std::nullopt); }
+
+void DestroyThreadWindows(SimThread *t)
+{
+    // Its message boxes first, innermost first: each is traced as closed.
+    for (auto it = g_boxes.rbegin(); it != g_boxes.rend();) {
+        Box *box = *it;
+        if (box->thread != t) {
+            ++it;
+            continue;
+        }
+        it = std::vector<Box *>::reverse_iterator(g_boxes.erase(std::next(it).base()));
+        Emit("messagebox-closed", {{"caption", AnsiToUtf8(box->caption)}, {"depth", box->depth}});
+    }
+    // Then its windows: no message reaches a thread that is gone, the windows simply cease to be.
+    std::vector<HWND> handles;
+    for (Window *w : AllWindows())
+        if (w->thread == t)
+            handles.push_back(w->handle);
+    for (HWND h : handles) {
+        Window *w = FindWin(h);
+        if (!w)
+            continue;
+        if (w->visible) {
+            w->visible = false;
+            EmitShown(w);
+        }
+        g_timers.erase(std::remove_if(g_timers.begin(), g_timers.end(), [h](const Timer &x) { return x.hwnd == h; }),
+                       g_timers.end());
+        if (w->on_destroy)
+            w->on_destroy(*w);
+        g_windows.erase(h);
+    }
+    g_queues.erase(t);
 }
 
 int ScreenWidth() { return g_screen_w; }
@@ -668,7 +705,11 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     if (call.Fault())
         return 0;
     std::string text = lpText ? lpText : "";
-    Box box{lpCaption ? lpCaption : "Error", (int)g_boxes.size() + 1};
+    SimThread *self = Self();
+    int depth = 1;
+    for (Box *open : g_boxes)
+        depth += open->thread == self;
+    Box box{lpCaption ? lpCaption : "Error", self, depth};
     Window *owner = FindWin(hWnd);
     Json owner_json = owner ? Json(AnsiToUtf8(owner->title)) : Json(nullptr);
     g_boxes.push_back(&box);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,14 @@ void SendFromWorld(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, std::funct
 // Returns false if WM_QUIT arrived (it is posted again for the outer loop, as Windows does).
 bool ModalLoop(const std::function<bool()> &stop);
 
-// The scripted user dismisses the innermost open message box; false when none is open.
+// The scripted user dismisses the message box opened last (with that caption, UTF-8, when one is
+// given); false when there is no such box.
+bool DismissMessageBox(const std::optional<std::string> &caption);
 bool DismissInnermostMessageBox();
+
+// A thread was terminated: its message boxes close (traced "messagebox-closed") and its windows are
+// destroyed with it, without a message (no code of that thread runs again).
+void DestroyThreadWindows(SimThread *t);
 
 int ScreenWidth();
 int ScreenHeight();

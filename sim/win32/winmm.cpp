@@ -23,11 +23,18 @@ using namespace card;
 std::map<std::pair<bool, uintptr_t>, HeldTicket> g_open_held;
 std::map<const WAVEHDR *, HeldTicket> g_prepared;
 
-// A refused call is remembered by the device's session: it is why the stream ended, if it ends.
+// Why a stream closes, as the card can tell it: a call refused before the stream ever ran is why its
+// start failed; a refusal the program answers with the close, in the same moment and with nothing
+// queued or started since, is why it closed then; otherwise the program stopped it.
 MMRESULT Refused(WaveDevice *d, const char *call, const WAVEHDR *header, MMRESULT result)
 {
-    if (d && result != MMSYSERR_NOERROR)
-        SessionOf(*d).refusal = std::string(call) + " refused";
+    if (d && result != MMSYSERR_NOERROR) {
+        SoundSession &s = SessionOf(*d);
+        s.refusal = std::string(call) + " refused";
+        s.refusal_at = Now();
+        if (!s.ran && s.start_refusal.empty())
+            s.start_refusal = s.refusal;
+    }
     return Logged(call, d ? d->handle : 0, header, result);
 }
 
@@ -88,7 +95,10 @@ MMRESULT Close(PlatformCall &platform_call, bool out, uintptr_t handle)
     ++d->epoch;
     SoundSession &s = SessionOf(*d);
     s.closed = Now();
-    const char *reason = !s.refusal.empty() ? s.refusal.c_str() : s.ran ? "stopped" : "closed before running";
+    std::string reason = !s.start_refusal.empty()                         ? s.start_refusal
+                         : !s.refusal.empty() && s.refusal_at == Now() ? s.refusal
+                         : s.ran                                         ? "stopped"
+                                                                         : "closed before running";
     Emit("stream", {{"dir", Dir(out)}, {"state", "closed"}, {"reason", reason}});
     Notify(*d, out ? MM_WOM_CLOSE : MM_WIM_CLOSE, nullptr);
     return Logged(call, handle, nullptr, MMSYSERR_NOERROR);
@@ -165,6 +175,7 @@ MMRESULT Queue(PlatformCall &platform_call, bool out, uintptr_t handle, WAVEHDR 
     h->dwFlags &= ~WHDR_DONE;
     h->dwFlags |= WHDR_INQUEUE;
     d->queue.push_back(h);
+    SessionOf(*d).refusal.clear();  // the stream goes on
     Kick(*d);
     return Logged(call, handle, h, MMSYSERR_NOERROR);
 }
@@ -187,6 +198,7 @@ MMRESULT Control(PlatformCall &platform_call, bool out, uintptr_t handle, Op wha
         break;
     case Restart:
     case Start:
+        SessionOf(*d).refusal.clear();
         d->halted = false;
         Kick(*d);
         break;

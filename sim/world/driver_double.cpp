@@ -16,6 +16,7 @@ struct Device {
     const char *name;
     bool present = false;
     bool open = false;
+    uint64_t arrival = 0;  // counts the device's arrivals: a handle serves only the arrival it opened
 };
 Device g_voice{"\\\\.\\VVOICE"}, g_control{"\\\\.\\VXMCOM"};
 
@@ -104,6 +105,10 @@ Device &Of(DriverDevice d) { return d == DriverDevice::Voice ? g_voice : g_contr
 void DriverSetPresent(bool voice, bool present)
 {
     Device &d = voice ? g_voice : g_control;
+    if (present && !d.present) {
+        ++d.arrival;
+        d.open = false;  // a handle of an earlier arrival does not hold the new one
+    }
     d.present = present;
     // A device that goes away fails the read pending on it.
     if (voice && !present && ReadPendingNow())
@@ -168,6 +173,11 @@ DriverDevice DriverDeviceNamed(LPCSTR name)
 }
 
 bool DriverDevicePresent(DriverDevice d) { return d != DriverDevice::None && Of(d).present; }
+uint64_t DriverDeviceArrival(DriverDevice d) { return d == DriverDevice::None ? 0 : Of(d).arrival; }
+bool DriverDeviceServes(DriverDevice d, uint64_t arrival)
+{
+    return DriverDevicePresent(d) && Of(d).arrival == arrival;
+}
 bool DriverDeviceOpen(DriverDevice d) { return d != DriverDevice::None && Of(d).open; }
 void DriverDeviceSetOpen(DriverDevice d, bool open) { Of(d).open = open; }
 

@@ -37,6 +37,10 @@ constexpr size_t kRecordSize = 112;  // the line-status record, both ways
 enum class DriverDevice { None, Voice, Control };
 DriverDevice DriverDeviceNamed(LPCSTR name);  // "\\.\VVOICE", "\\.\VXMCOM" (any case), else None
 bool DriverDevicePresent(DriverDevice d);
+// Which arrival of the device is there now; a handle opened then is served only while that arrival
+// lasts: once the device is removed, the handle's requests fail, also after it comes back.
+uint64_t DriverDeviceArrival(DriverDevice d);
+bool DriverDeviceServes(DriverDevice d, uint64_t arrival);
 bool DriverDeviceOpen(DriverDevice d);        // a handle of it is open (the devices are exclusive)
 void DriverDeviceSetOpen(DriverDevice d, bool open);
 // A voice read of `length` bytes into the block: pending until the driver has something to say;

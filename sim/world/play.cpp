@@ -38,7 +38,7 @@ void ScheduleEvent(const Event &e)
         });
         break;
     case Event::Dismiss:
-        At(e.at, [] { UserDismiss(); });
+        At(e.at, [e] { UserDismiss(e.dismiss_caption); });
         break;
     case Event::Close:
         At(e.at, [] { UserClose(); });

@@ -146,6 +146,22 @@ struct Reader {
         Fail(n, "system.windows", "unknown system '" + v + "' (95, 98, me, nt4, 2000, xp, 2003, vista, 7 or a map)");
     }
 
+    // Windows Vista and later no longer send the power events that the documents say were removed
+    // there: such a scenario describes something no such system does.
+    void CheckSystemSends(const YAML::Node &item, const Event &e, const Scenario &s) const
+    {
+        if (e.kind != Event::Power || s.platform != 2 || s.major < 6)
+            return;
+        static const std::map<uint32_t, const char *> removed = {
+            {0, "PBT_APMQUERYSUSPEND"}, {2, "PBT_APMQUERYSUSPENDFAILED"}, {6, "PBT_APMRESUMECRITICAL"},
+            {9, "PBT_APMBATTERYLOW"},   {11, "PBT_APMOEMEVENT"}};
+        auto it = removed.find(e.power);
+        if (it != removed.end())
+            Fail(item["power"], "events.power",
+                 std::string("Windows Vista and later never send ") + it->second + " (system.windows is " +
+                     std::to_string(s.major) + "." + std::to_string(s.minor) + ")");
+    }
+
     void ReadSystem(const YAML::Node &n, Scenario &s) const
     {
         OnlyKeys(n, "system", {"windows", "codepage", "locale", "windows_dir", "files", "telephony", "dialup",
@@ -303,8 +319,15 @@ struct Reader {
             e.control = (int)Int(n["uncheck"], "events.uncheck", -1, 65535);
         } else if (n["dismiss"]) {
             e.kind = Event::Dismiss;
-            if (!Bool(n["dismiss"], "events.dismiss"))
-                Fail(n["dismiss"], "events.dismiss", "only true has a meaning");
+            const YAML::Node &d = n["dismiss"];
+            if (!d.IsScalar() || d.Scalar().empty())
+                Fail(d, "events.dismiss", "expected true or a message box caption");
+            const std::string &v = d.Scalar();
+            bool boolean = v == "true" || v == "yes" || v == "on" || v == "false" || v == "no" || v == "off";
+            if (boolean && !Bool(d, "events.dismiss"))
+                Fail(d, "events.dismiss", "only true or a caption has a meaning");
+            if (!boolean)
+                e.dismiss_caption = v;
         } else if (n["speaker"]) {
             e.kind = Event::Speaker;
             const YAML::Node &sp = n["speaker"];
@@ -407,6 +430,7 @@ Scenario ParseScenario(const std::string &yaml_text, const std::string &file_nam
             r.Fail(ev, "events", "expected a list");
         for (const auto &item : ev) {
             s.events.push_back(r.ReadEvent(item));
+            r.CheckSystemSends(item, s.events.back(), s);
             last = std::max(last, s.events.back().at);
         }
     }

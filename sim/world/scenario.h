@@ -41,6 +41,8 @@ struct Event {
     uint32_t status = 0;
     std::optional<std::string> caller;  // bytes of CallerId (at most 100; no NUL added at 100)
     std::optional<uint32_t> hold;
+    // Dismiss: the caption of the box to dismiss (the innermost with it); none: the box opened last.
+    std::optional<std::string> dismiss_caption;
     // Click, Check, Uncheck: control id of the open call dialog.
     int control = 0;
     // Speaker: the driver completes the pending read with Status 1 and these requests.

@@ -39,7 +39,9 @@ struct SoundSession {
     bool ran = false;           // moved any sample
     std::vector<int16_t> samples;
     int64_t mic_start = -1;     // input: microphone sample index where the first buffer began
-    std::string refusal;        // the last refused call on the device, if any
+    std::string start_refusal;  // the first call refused before it ran (why its start failed), if any
+    std::string refusal;        // the last refused call, until a buffer is queued or the device started
+    Ms refusal_at = -1;
 };
 const std::vector<SoundSession> &SoundSessions(bool out);
 uint64_t SoundOpenCount(bool out);  // successful opens so far: the id of the newest session

@@ -29,10 +29,14 @@ void UserAction(UserInput input, int control)
 }
 
 
-void UserDismiss()
+void UserDismiss(const std::optional<std::string> &caption)
 {
-    if (!DismissInnermostMessageBox())
-        Emit("user", {{"action", "dismiss"}, {"ok", false}});
+    if (DismissMessageBox(caption))
+        return;
+    Json refused = {{"action", "dismiss"}, {"ok", false}};
+    if (caption)
+        refused["caption"] = *caption;
+    Emit("user", refused);
 }
 
 void UserClose()

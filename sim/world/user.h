@@ -4,6 +4,9 @@
 #ifndef SIM_USER_H
 #define SIM_USER_H
 
+#include <optional>
+#include <string>
+
 #include "dialogs.h"
 
 namespace sim {
@@ -12,8 +15,8 @@ namespace sim {
 // unticking (Uncheck) a check box (UserInput: dialogs.h). Traces "user" with "ok".
 void UserAction(UserInput input, int control);
 
-// Dismisses the innermost open message box.
-void UserDismiss();
+// Dismisses the message box opened last, or the innermost open one with that caption (UTF-8).
+void UserDismiss(const std::optional<std::string> &caption);
 
 // Closes the program's window as another program would: WM_CLOSE posted to the window of class
 // "Tarvo VudIzeri".

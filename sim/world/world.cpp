@@ -1,8 +1,6 @@
 // The world's core: virtual clock, baton scheduler, timed events, faults and the trace.
 #include "world.h"
 
-#include "calls.h"
-
 #include <iconv.h>
 #include <unistd.h>
 
@@ -17,6 +15,8 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "calls.h"
 
 namespace sim {
 
@@ -360,6 +360,78 @@ bool TraceDetail(const std::string &what) { return g_detail.count(what) != 0; }
 
 void SetCodePage(int codepage) { g_codepage = codepage; }
 
+namespace {
+
+void AppendUtf8(std::string &out, uint32_t u)
+{
+    if (u < 0x80) {
+        out += (char)u;
+    } else if (u < 0x800) {
+        out += (char)(0xC0 | (u >> 6));
+        out += (char)(0x80 | (u & 0x3F));
+    } else {
+        out += (char)(0xE0 | (u >> 12));
+        out += (char)(0x80 | ((u >> 6) & 0x3F));
+        out += (char)(0x80 | (u & 0x3F));
+    }
+}
+
+// Lead bytes of the double-byte code pages.
+bool IsLeadByte(int codepage, unsigned char c)
+{
+    switch (codepage) {
+    case 932:
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+        return c >= 0x81 && c <= 0xFE;
+    default:
+        return false;
+    }
+}
+
+// What Windows' own table gives for a single byte the iconv table leaves out, or 0 for none:
+// code page 1252 keeps its five unassigned bytes as the C1 controls of the same value; code page 932
+// maps 0x80 to U+0080 and 0xA0, 0xFD, 0xFE, 0xFF into the private use area.
+uint32_t WindowsSingleByte(int codepage, unsigned char c)
+{
+    if (codepage == 1252 && (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D))
+        return c;
+    if (codepage == 932) {
+        switch (c) {
+        case 0x80: return 0x0080;
+        case 0xA0: return 0xF8F0;
+        case 0xFD: return 0xF8F1;
+        case 0xFE: return 0xF8F2;
+        case 0xFF: return 0xF8F3;
+        default: break;
+        }
+    }
+    return 0;
+}
+
+// The character MultiByteToWideChar puts where the bytes mean nothing: "?" on every ANSI code page
+// but 932, where it is U+30FB (katakana middle dot).
+uint32_t DefaultChar(int codepage) { return codepage == 932 ? 0x30FB : 0x3F; }
+
+bool Convert(iconv_t cd, const char *bytes, size_t n, std::string &out)
+{
+    char buf[16];
+    char *in = const_cast<char *>(bytes), *o = buf;
+    size_t in_left = n, o_left = sizeof(buf);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in, &in_left, &o, &o_left) == (size_t)-1 || in_left != 0)
+        return false;
+    out.append(buf, o - buf);
+    return true;
+}
+
+}  // namespace
+
+// Decodes as MultiByteToWideChar does without MB_ERR_INVALID_CHARS: one character (of one byte, or
+// of a lead and a trail byte) at a time; a lead byte with nothing after it, and a pair that is no
+// character, become the code page's default character.
 std::string AnsiToUtf8(const std::string &bytes)
 {
     std::string from = "CP" + std::to_string(g_codepage);
@@ -367,19 +439,19 @@ std::string AnsiToUtf8(const std::string &bytes)
     if (cd == (iconv_t)-1)
         return bytes;
     std::string out;
-    char *in = const_cast<char *>(bytes.data());
-    size_t in_left = bytes.size();
-    char buf[256];
-    while (in_left > 0) {
-        char *o = buf;
-        size_t o_left = sizeof(buf);
-        size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-        out.append(buf, o - buf);
-        if (r == (size_t)-1 && errno != E2BIG) {
-            out += "\xEF\xBF\xBD";  // a byte the code page cannot decode
-            ++in;
-            --in_left;
+    for (size_t i = 0; i < bytes.size();) {
+        unsigned char c = (unsigned char)bytes[i];
+        size_t n = IsLeadByte(g_codepage, c) ? 2 : 1;
+        if (n == 2 && i + 1 >= bytes.size()) {
+            AppendUtf8(out, DefaultChar(g_codepage));  // a lone lead byte at the end
+            ++i;
+            continue;
         }
+        if (!Convert(cd, bytes.data() + i, n, out)) {
+            uint32_t u = n == 1 ? WindowsSingleByte(g_codepage, c) : 0;
+            AppendUtf8(out, u ? u : DefaultChar(g_codepage));
+        }
+        i += n;
     }
     iconv_close(cd);
     return out;
