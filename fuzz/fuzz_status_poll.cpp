@@ -24,6 +24,7 @@
 #include "driver/line_status.h"
 #include "driver_double.h"
 #include "notify/status_poll.h"
+#include "user.h"
 #include "user32.h"
 #include "world.h"
 
