@@ -491,15 +491,15 @@ def report(a, scenarios, judged, findings_dir, sim, started):
         for d in KEPT_BY_DESIGN:
             if d["id"] in used:
                 print("  %s: %s (%d runs)" % (d["id"], d["reason"], used[d["id"]]))
-    own = {}
+    kinds, counts = {}, {}
     for r in judged:
         if r.kept:
-            own.setdefault(r.call, set()).update(i.get("kind") for i in r.kept)
-            own[r.call + " runs"] = own.get(r.call + " runs", 0) + 1
-    if own:
+            kinds.setdefault(r.call, set()).update(i.get("kind") for i in r.kept)
+            counts[r.call] = counts.get(r.call, 0) + 1
+    if kinds:
         print("\nkept by the refused call itself (accepted):")
-        for call in sorted(c for c in own if not c.endswith(" runs")):
-            print("  %s: %s (%d runs)" % (call, ", ".join(sorted(own[call])), own[call + " runs"]))
+        for call in sorted(kinds):
+            print("  %s: %s (%d runs)" % (call, ", ".join(sorted(kinds[call])), counts[call]))
     runs = sum(s.runs for s in scenarios)
     findings = sum(len(r.findings) for r in judged)
     print("\nsweep: total time %.1f s (%d at once, N = %d)" % (now() - started, a.jobs, a.nth))
