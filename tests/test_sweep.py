@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # nothing written beside the sources
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import sweep  # noqa: E402
 
