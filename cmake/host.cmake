@@ -32,13 +32,14 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/program_res.cpp
   DEPENDS ${RES_FILE} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake VERBATIM)
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/win32/*.cpp ${CMAKE_SOURCE_DIR}/sim/world/*.cpp)
-add_library(sim STATIC ${SIM_SOURCES} ${CMAKE_BINARY_DIR}/program_res.cpp)
+add_library(sim STATIC ${SIM_SOURCES})
 target_include_directories(sim PUBLIC ${CMAKE_SOURCE_DIR}/sim/include)
 target_include_directories(sim PRIVATE ${WORLD_INCLUDES})
 target_compile_options(sim PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
 target_link_libraries(sim PUBLIC yaml-cpp nlohmann_json::nlohmann_json PkgConfig::SNDFILE Threads::Threads)
 
-add_library(program STATIC ${PROGRAM_SOURCES})
+# The program's resources belong to the program: another module (the conformance suite) brings its own.
+add_library(program STATIC ${PROGRAM_SOURCES} ${CMAKE_BINARY_DIR}/program_res.cpp)
 target_include_directories(program BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/sim/include)
 target_include_directories(program PUBLIC ${PROGRAM_INCLUDES})
 target_compile_options(program PRIVATE ${PROGRAM_WARNINGS} -fno-exceptions)
@@ -71,6 +72,11 @@ if(VUDIZERI_TESTS)
     # The fault sweep's own checks (scripts/sweep.py), against this build's runner.
     add_test(NAME SweepJudge COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/test_sweep.py $<TARGET_FILE:vudizeri-sim>)
   endif()
+  # The Win32 conformance suite in a fresh world (the Windows build runs the same checks under Wine).
+  if(NOT VUDIZERI_SANITIZE STREQUAL "thread")
+    add_test(NAME Conformance COMMAND vudizeri-conformance)
+    set_tests_properties(Conformance PROPERTIES TIMEOUT 120)
+  endif()
 
   find_package(benchmark QUIET)
   file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
@@ -80,6 +86,26 @@ if(VUDIZERI_TESTS)
     target_link_libraries(vudizeri-bench PRIVATE -Wl,--start-group program sim -Wl,--end-group benchmark::benchmark)
   endif()
 endif()
+
+# The Win32 conformance suite (tests/conformance/): plain C checks against the documented API, run
+# as the main thread of a fresh world, with dialog templates of its own (compiled and embedded as the
+# program's are, in place of them).
+set(CONF_DIR ${CMAKE_SOURCE_DIR}/tests/conformance)
+file(GLOB CONF_SOURCES CONFIGURE_DEPENDS ${CONF_DIR}/*.c)
+list(FILTER CONF_SOURCES EXCLUDE REGEX "windows_main\\.c$")
+set(CONF_RES ${CMAKE_BINARY_DIR}/conformance.res)
+add_custom_command(OUTPUT ${CONF_RES}
+  COMMAND ${WINDRES} -I ${CONF_DIR} -I ${CMAKE_SOURCE_DIR}/res -O res -o ${CONF_RES} ${CONF_DIR}/conformance.rc
+  DEPENDS ${CONF_DIR}/conformance.rc ${CONF_DIR}/conformance.h ${CMAKE_SOURCE_DIR}/res/vudizeri.ico VERBATIM)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/conformance_res.cpp
+  COMMAND ${CMAKE_COMMAND} -DIN=${CONF_RES} -DOUT=${CMAKE_BINARY_DIR}/conformance_res.cpp
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  DEPENDS ${CONF_RES} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake VERBATIM)
+add_executable(vudizeri-conformance ${CONF_SOURCES} ${CONF_DIR}/world.cpp ${CMAKE_BINARY_DIR}/conformance_res.cpp)
+target_include_directories(vudizeri-conformance BEFORE PRIVATE ${CMAKE_SOURCE_DIR}/sim/include)
+target_include_directories(vudizeri-conformance PRIVATE ${WORLD_INCLUDES})
+target_compile_options(vudizeri-conformance PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
+target_link_libraries(vudizeri-conformance PRIVATE sim)
 
 # The Wine harness (tools/wine/): scenario files as the lines its controller plays.
 add_executable(vudizeri-wine-lines ${CMAKE_SOURCE_DIR}/tools/wine/lines.cpp)

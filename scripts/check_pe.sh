@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Checks a built program: a GUI-subsystem PE of the given machine that imports only the system's own
-# DLLs, and never the telephony library (it is loaded at run time).
+# Checks a built program: a PE of the given machine and subsystem (gui, the default, or console) that
+# imports only the system's own DLLs, and never the telephony library (it is loaded at run time).
 set -euo pipefail
-exe=$1 machine=$2
+exe=$1 machine=$2 subsystem=${3:-gui}
 dump=$(x86_64-w64-mingw32-objdump -p "$exe")
 fail() { echo "check_pe: $exe: $*" >&2; exit 1; }
 echo "$dump" | grep -q "file format pei-$machine" || fail "not a pei-$machine image"
-echo "$dump" | grep -Eq "^Subsystem[[:space:]]+00000002" || fail "not a GUI-subsystem program"
+case $subsystem in
+  gui) code=00000002 ;;
+  console) code=00000003 ;;
+  *) fail "unknown subsystem $subsystem" ;;
+esac
+echo "$dump" | grep -Eq "^Subsystem[[:space:]]+$code" || fail "not a $subsystem-subsystem program"
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll winmm.dll rasapi32.dll msvcrt.dll "
 imports=$(echo "$dump" | awk '/DLL Name:/ {print tolower($3)}')
 [ -n "$imports" ] || fail "no imports found"
@@ -14,4 +19,4 @@ for dll in $imports; do
   case "$allowed" in *" $dll "*) ;; *) fail "imports $dll" ;; esac
 done
 # The telephony library is not among the allowed ones: the loop above refuses it as an import.
-echo "check_pe: $exe: pei-$machine, GUI subsystem, imports:" $imports
+echo "check_pe: $exe: pei-$machine, $subsystem subsystem, imports:" $imports

@@ -1,5 +1,6 @@
-// The world's dialog manager: dialogs built from the program's templates, their geometry, the
-// messages a dialog procedure sees, the controls, the scripted user, and what the trace shows.
+// The world's dialog manager as only the world shows it: the scripted user, what the trace shows of
+// the program's dialogs, their place on screens of several sizes, the focus. (The dialog calls' own
+// rules are the conformance suite's, tests/conformance/user32_dialog.c.)
 // Each case runs in a world of its own.
 #include <gtest/gtest.h>
 
@@ -90,144 +91,7 @@ HWND Open(int id, HWND owner = NULL, LPARAM param = 0)
     return CreateDialogParamA(sim::kProgramInstance, MAKEINTRESOURCEA(id), owner, RecordingProc, param);
 }
 
-RECT Rect(HWND hwnd)
-{
-    RECT r{-1, -1, -1, -1};
-    GetWindowRect(hwnd, &r);
-    return r;
-}
-
 }  // namespace
-
-TEST(DialogManager, AMissingTemplateOrOwnerFailsWithItsErrorCode)
-{
-    InWorld([] {
-        SetLastError(0);
-        EXPECT_EQ(Open(999), nullptr);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_RESOURCE_NAME_NOT_FOUND);
-        EXPECT_EQ(CreateDialogParamA(sim::kProgramInstance, "NOSUCH", NULL, RecordingProc, 0), nullptr);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_RESOURCE_NAME_NOT_FOUND);
-        EXPECT_EQ(Open(101, (HWND)(uintptr_t)0x7777), nullptr);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        EXPECT_TRUE(g_seen.empty());
-        EXPECT_TRUE(sim::AllWindows().empty()) << "a failed creation left a window behind";
-    });
-}
-
-TEST(DialogManager, DialogUnitsBecomePixelsOfMsSansSerifEightInsideACaptionAndModalFrame)
-{
-    InWorld([] {
-        // 293 x 162 units: 440 x 263 pixels of client (MulDiv rounds 439.5 up), plus 3 of frame on
-        // each side and 19 of caption.
-        struct {
-            int id, width, height;
-        } sizes[] = {{101, 446, 288}, {102, 467, 223}, {103, 422, 280}};
-        for (auto &s : sizes) {
-            HWND d = Open(s.id);
-            ASSERT_NE(d, nullptr);
-            RECT r = Rect(d);
-            EXPECT_EQ(r.right - r.left, s.width) << "dialog " << s.id;
-            EXPECT_EQ(r.bottom - r.top, s.height) << "dialog " << s.id;
-            // At (0, 0) of no owner, the frame would stick out of the screen: it is pulled in.
-            EXPECT_EQ(r.left, 0);
-            EXPECT_EQ(r.top, 0);
-            DestroyWindow(d);
-        }
-        // "Accept Call" of 101 at (65, 129) units, 50 x 14: (98, 210) pixels in the client area, 75 x 23.
-        HWND d = Open(101);
-        RECT accept = Rect(GetDlgItem(d, 1));
-        EXPECT_EQ(accept.left, 3 + 98);
-        EXPECT_EQ(accept.top, 22 + 210);
-        EXPECT_EQ(accept.right - accept.left, 75);
-        EXPECT_EQ(accept.bottom - accept.top, 23);
-        // The controls move with their dialog.
-        SetWindowPos(d, HWND_TOPMOST, 100, 50, 0, 0, SWP_NOSIZE);
-        accept = Rect(GetDlgItem(d, 1));
-        EXPECT_EQ(accept.left, 103 + 98);
-        EXPECT_EQ(accept.top, 72 + 210);
-    });
-}
-
-TEST(DialogManager, TheTemplatePositionIsRelativeToTheOwnersClientArea)
-{
-    InWorld([] {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "owner";
-        ASSERT_NE(RegisterClassA(&wc), 0);
-        HWND owner = CreateWindowExA(0, "owner", "owner", WS_OVERLAPPEDWINDOW, 200, 100, 300, 200, NULL, NULL, NULL,
-                                     NULL);
-        ASSERT_NE(owner, nullptr);
-        HWND d = Open(102, owner);
-        ASSERT_NE(d, nullptr);
-        // The owner's client area starts 4 + 19 below and 4 right of its corner (a sizing frame);
-        // the dialog's client area lands there, its frame 3 and 3 + 19 outside it.
-        RECT r = Rect(d);
-        EXPECT_EQ(r.left, 200 + 4 - 3);
-        EXPECT_EQ(r.top, 100 + 4 + 19 - 3 - 19);
-        EXPECT_EQ(sim::FindWin(d)->owner, owner);
-        EXPECT_EQ(sim::FindWin(d)->parent, nullptr);
-        // The owner takes its owned dialog with it.
-        DestroyWindow(owner);
-        EXPECT_FALSE(IsWindow(d));
-    });
-}
-
-TEST(DialogManager, TheProcedureSeesTheFontThenInitDialogBeforeTheDialogIsShown)
-{
-    InWorld([] {
-        HWND d = Open(103, NULL, 42);
-        ASSERT_NE(d, nullptr);
-        EXPECT_EQ(g_seen, (std::vector<std::string>{"setfont", "initdialog focus=accept param=42 visible=no"}));
-        EXPECT_TRUE(IsWindowVisible(d)) << "the template asks for WS_VISIBLE";
-        EXPECT_EQ(sim::FindWin(d)->dialog_template, 103);
-        EXPECT_EQ(sim::FindWin(d)->cls, "#32770");
-        char title[64] = "";
-        GetWindowTextA(d, title, sizeof(title));
-        EXPECT_STREQ(title, "Incoming Call");
-        char text[64] = "";
-        GetWindowTextA(GetDlgItem(d, 1001), text, sizeof(text));
-        EXPECT_STREQ(text, "Caller ID information is not available");
-    });
-}
-
-TEST(DialogManager, CheckBoxesKeepTheirStateAndPushButtonsHaveNone)
-{
-    InWorld([] {
-        HWND d = Open(101);
-        ASSERT_NE(d, nullptr);
-        EXPECT_EQ(IsDlgButtonChecked(d, 1000), (UINT)BST_UNCHECKED);
-        SendDlgItemMessageA(d, 1000, BM_SETCHECK, BST_CHECKED, 0);
-        EXPECT_EQ(IsDlgButtonChecked(d, 1000), (UINT)BST_CHECKED);
-        SendDlgItemMessageA(d, 1000, BM_SETCHECK, BST_INDETERMINATE, 0);
-        EXPECT_EQ(IsDlgButtonChecked(d, 1000), (UINT)BST_CHECKED) << "a two-state box has no third state";
-        SendDlgItemMessageA(d, 1000, BM_SETCHECK, BST_UNCHECKED, 0);
-        EXPECT_EQ(IsDlgButtonChecked(d, 1000), (UINT)BST_UNCHECKED);
-        SendDlgItemMessageA(d, 1, BM_SETCHECK, BST_CHECKED, 0);
-        EXPECT_EQ(IsDlgButtonChecked(d, 1), (UINT)BST_UNCHECKED);
-    });
-}
-
-TEST(DialogManager, ControlsAreFoundByTheirIdOnly)
-{
-    InWorld([] {
-        HWND d = Open(102);
-        ASSERT_NE(d, nullptr);
-        EXPECT_NE(GetDlgItem(d, 1002), nullptr);
-        SetLastError(0);
-        EXPECT_EQ(GetDlgItem(d, 2), nullptr);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_CONTROL_ID_NOT_FOUND);
-        EXPECT_EQ(GetDlgItem(d, -1), nullptr) << "the static texts carry 65535, not -1";
-        EXPECT_NE(GetDlgItem(d, 65535), nullptr);
-        EXPECT_EQ(SendDlgItemMessageA(d, 2, BM_GETCHECK, 0, 0), 0);
-        EXPECT_FALSE(SetDlgItemTextA(d, 2, "x"));
-        EXPECT_EQ(GetDlgItem((HWND)(uintptr_t)0x7777, 1), nullptr);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        HWND text = GetDlgItem(d, 1002);
-        DestroyWindow(d);
-        EXPECT_FALSE(IsWindow(text)) << "the controls go with their dialog";
-    });
-}
 
 TEST(DialogManager, TheUsersClickReachesTheDialogThroughTheQueueAsBnClicked)
 {
@@ -249,21 +113,6 @@ TEST(DialogManager, TheUsersClickReachesTheDialogThroughTheQueueAsBnClicked)
         ASSERT_EQ(users.size(), 6u);
         EXPECT_EQ(users[5]["ok"], false);
         EXPECT_EQ(users[5]["reason"], "not a check box");
-    });
-}
-
-TEST(DialogManager, CloseIsTheCancelButtonAndOnlyWhereThereIsOne)
-{
-    InWorld([] {
-        HWND with_cancel = Open(101);
-        HWND without = Open(102);
-        g_seen.clear();
-        SendMessageA(with_cancel, WM_CLOSE, 0, 0);
-        SendMessageA(without, WM_CLOSE, 0, 0);
-        LoopUntil(100);
-        EXPECT_EQ(g_seen, (std::vector<std::string>{"command 2 0 from-control"}));
-        EXPECT_TRUE(IsWindow(with_cancel));
-        EXPECT_TRUE(IsWindow(without));
     });
 }
 

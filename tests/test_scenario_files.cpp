@@ -78,6 +78,13 @@ TEST(ScenarioFiles, BadKeysAndValuesNameTheFileLineAndKey)
               "bad.yaml:1: key 'events.caller': CallerId holds at most 100 bytes");
     EXPECT_EQ(ErrorFor("driver: [1, 2]\n"), "bad.yaml:1: key 'driver': expected a mapping");
     EXPECT_EQ(ErrorFor("name: [unclosed\n").substr(0, 11), "bad.yaml:2:");
+    EXPECT_EQ(ErrorFor("events:\n  - {at: 1, dismiss: [GetLastError]}\n"),
+              "bad.yaml:2: key 'events.dismiss': expected true or a message box caption");
+    EXPECT_EQ(ErrorFor("events:\n  - {at: 1, dismiss: false}\n"),
+              "bad.yaml:2: key 'events.dismiss': only true or a caption has a meaning");
+    EXPECT_EQ(ErrorFor("system: {windows: 7}\nevents:\n  - {at: 1, power: 2}\n"),
+              "bad.yaml:3: key 'events.power': Windows Vista and later never send PBT_APMQUERYSUSPENDFAILED "
+              "(system.windows is 6.1)");
 }
 
 TEST(ScenarioFiles, RunnerExitsTwoWithTheMessageForBadOrUnreadableFiles)

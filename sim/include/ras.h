@@ -22,9 +22,7 @@ typedef struct tagRASCONNA {
     CHAR szDeviceName[RAS_MaxDeviceName + 1];
 } RASCONNA, *LPRASCONNA;
 
-/* raserror.h */
-#define RASBASE 600
-#define ERROR_INVALID_SIZE (RASBASE + 32)
+#include <raserror.h>
 
 DWORD WINAPI RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections);
 

@@ -54,9 +54,20 @@ LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
         return ERROR_INVALID_PARAMETER;
     if (auto e = call.Fault())
         return (LSTATUS)*e;
-    if (hKey != HKEY_CURRENT_USER)
+    // No subkey (NULL or empty) opens the key itself: the same handle comes back.
+    if (!lpSubKey || !*lpSubKey) {
+        if (hKey != HKEY_CURRENT_USER && !g_open.count(hKey))
+            return ERROR_INVALID_HANDLE;
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    std::string path;
+    if (hKey == HKEY_CURRENT_USER)
+        path = lpSubKey;
+    else if (auto parent = g_open.find(hKey); parent != g_open.end())
+        path = parent->second.path + "\\" + lpSubKey;
+    else
         return ERROR_FILE_NOT_FOUND;
-    std::string path = lpSubKey ? lpSubKey : "";
     if (!g_keys.count(path))
         return ERROR_FILE_NOT_FOUND;
     HKEY h = (HKEY)g_next_key;
@@ -102,6 +113,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
     PlatformCall call("RegCloseKey");
+    // A predefined key is never really opened: closing it succeeds and changes nothing.
+    if (hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CLASSES_ROOT)
+        return ERROR_SUCCESS;
     auto open = g_open.find(hKey);
     if (open == g_open.end())
         return ERROR_INVALID_HANDLE;

@@ -338,6 +338,15 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_SETTEXT:
         return SetControlText(hwnd, (LPCSTR)lParam);
+    case WM_SETFONT:
+        w->font = (HFONT)wParam;
+        return 0;
+    case WM_GETFONT:
+        return (LRESULT)w->font;
+    case BM_CLICK:
+        // As the mouse's press and release on the button would: the click's effect and BN_CLICKED.
+        ClickButton(hwnd);
+        return 0;
     case kButtonUserInput:
         if (wParam == kUserClick
             || (wParam == kUserCheck && w->check != BST_CHECKED)
@@ -351,9 +360,16 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    Window *w = FindWin(hwnd);
     switch (msg) {
     case WM_SETTEXT:
         return SetControlText(hwnd, (LPCSTR)lParam);
+    case WM_SETFONT:
+        if (w)
+            w->font = (HFONT)wParam;
+        return 0;
+    case WM_GETFONT:
+        return w ? (LRESULT)w->font : 0;
     default:
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
@@ -366,13 +382,15 @@ LRESULT DefaultDialogHandling(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_GETFONT:
         return (LRESULT)kDialogFont;
     case WM_CLOSE: {
-        // A dialog is closed as if its Cancel button (id 2) had been pressed.
+        // BN_CLICKED of IDCANCEL is posted, from the Cancel button if there is one (none: from no
+        // control); only a disabled Cancel button keeps it from being posted.
         HWND cancel = nullptr;
         if (DialogInfo *info = InfoOf(hDlg))
             for (auto &c : info->controls)
                 if (Window *w = FindWin(c.hwnd); w && (WORD)(UINT_PTR)w->menu == IDCANCEL)
                     cancel = c.hwnd;
-        if (cancel)
+        Window *button = FindWin(cancel);
+        if (!button || !(button->style & WS_DISABLED))
             PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)cancel);
         return 0;
     }

@@ -426,9 +426,14 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType)
 {
     PlatformCall call("VirtualFree");
     YieldPoint();
-    auto it = g_virtual.find(lpAddress);
-    if (it == g_virtual.end() || dwFreeType != MEM_RELEASE || dwSize != 0) {
+    if (dwFreeType != MEM_RELEASE || dwSize != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Only the base of an allocation releases it; any other address, inside one or not, is refused.
+    auto it = g_virtual.find(lpAddress);
+    if (it == g_virtual.end()) {
+        SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
     if (call.Fault()) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 
+#include "dialogs.h"
 #include "resources.h"
 
 namespace sim {
@@ -62,6 +63,8 @@ struct Box {
     SimThread *thread;
     int depth;  // 1 for the outermost open box on its thread
     bool dismissed = false;
+    HWND hwnd = nullptr;  // the box's own dialog window
+    int result = IDOK;    // the button that ended it
 };
 std::vector<Box *> g_boxes;  // open message boxes of every thread, in the order they opened
 
@@ -299,6 +302,8 @@ void DestroyThreadWindows(SimThread *t)
             continue;
         }
         it = std::vector<Box *>::reverse_iterator(g_boxes.erase(std::next(it).base()));
+        if (Window *w = FindWin(box->hwnd))
+            w->visible = false;  // its window goes below, traced as the box closing, not as "shown"
         Emit("messagebox-closed", {{"caption", AnsiToUtf8(box->caption)}, {"depth", box->depth}});
     }
     // Then its windows: no message reaches a thread that is gone, the windows simply cease to be.
@@ -670,7 +675,8 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
                             ? FindResourceById(kRtGroupIcon, (uint32_t)(uintptr_t)lpIconName)
                             : FindResourceByName(kRtGroupIcon, ResourceName(lpIconName));
     if (!r) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        // After the icon group the animated icon is looked for; the module has none of that type.
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return NULL;
     }
     return (HICON)r;
@@ -711,15 +717,42 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
         depth += open->thread == self;
     Box box{lpCaption ? lpCaption : "Error", self, depth};
     Window *owner = FindWin(hWnd);
+    // The box is a dialog window of its own ("#32770", titled with the caption, owned by hWnd): others
+    // find it and end it as its buttons do, with WM_COMMAND and the button's id.
+    RegisterDialogClasses();
+    const int width = 300, height = 120;
+    RECT rect{(g_screen_w - width) / 2, (g_screen_h - height) / 2, (g_screen_w + width) / 2,
+              (g_screen_h + height) / 2};
+    box.hwnd = CreateWin(WS_EX_DLGMODALFRAME | ((uType & MB_TOPMOST) ? WS_EX_TOPMOST : 0), "#32770", box.caption,
+                         WS_POPUP | WS_CAPTION | WS_SYSMENU, rect, owner ? hWnd : nullptr, nullptr, nullptr);
+    if (Window *w = FindWin(box.hwnd)) {
+        w->visible = true;  // shown; the trace has it as "messagebox"
+        w->dlgproc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
+            if (msg != WM_COMMAND || LOWORD(wParam) < IDOK || LOWORD(wParam) > 11 /* IDCONTINUE */)
+                return FALSE;
+            for (Box *b : g_boxes)
+                if (b->hwnd == hwnd && !b->dismissed) {
+                    b->dismissed = true;
+                    b->result = LOWORD(wParam);
+                }
+            return TRUE;
+        };
+    }
     Json owner_json = owner ? Json(AnsiToUtf8(owner->title)) : Json(nullptr);
     g_boxes.push_back(&box);
     Emit("messagebox", {{"owner", owner_json}, {"caption", AnsiToUtf8(box.caption)}, {"text", AnsiToUtf8(text)},
                         {"bytes", Hex(text)}, {"flags", uType}, {"depth", box.depth}});
-    // The box's own modal loop: the thread's timers and notices keep being handled inside it.
-    ModalLoop([&box] { return box.dismissed; });
+    // The box's own modal loop: the thread's timers and notices keep being handled inside it. WM_QUIT
+    // ends it as OK would (and is posted again for the thread's own loop), as Wine's dialog loop does.
+    HWND hwnd = box.hwnd;
+    ModalLoop([&box, hwnd] { return box.dismissed || !FindWin(hwnd); });
     g_boxes.erase(std::find(g_boxes.begin(), g_boxes.end(), &box));
+    if (Window *w = FindWin(hwnd)) {
+        w->visible = false;
+        DestroyWindow(hwnd);
+    }
     Emit("messagebox-closed", {{"caption", AnsiToUtf8(box.caption)}, {"depth", box.depth}});
-    return IDOK;
+    return box.result;
 }
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
@@ -734,6 +767,26 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
     }
     *lpRect = w->rect;
     return TRUE;
+}
+
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex)
+{
+    Window *w = FindWin(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    switch (nIndex) {
+    case GWL_STYLE:
+        return (LONG)((w->style & ~(DWORD)WS_VISIBLE) | (w->visible ? WS_VISIBLE : 0));
+    case GWL_EXSTYLE:
+        return (LONG)((w->exstyle & ~(DWORD)WS_EX_TOPMOST) | (w->topmost ? WS_EX_TOPMOST : 0));
+    case GWL_ID:
+        return (LONG)(UINT_PTR)w->menu;
+    default:
+        SetLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
 }
 
 int WINAPI GetSystemMetrics(int nIndex)

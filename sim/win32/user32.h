@@ -33,6 +33,7 @@ struct Window {
     LRESULT msgresult = 0;      // DWLP_MSGRESULT
     int dialog_template = 0;    // resource id of the dialog it was built from, 0 if none
     int check = 0;              // BST_CHECKED state of a check box
+    HFONT font = nullptr;       // the font a control was given with WM_SETFONT
     // Hooks the areas set: when the window's visibility changes, and as it is destroyed.
     std::function<void(Window &)> on_shown;
     std::function<void(Window &)> on_destroy;

@@ -40,6 +40,8 @@ struct Word {
     DWORD error = 0;
 } g_word;
 bool g_stop_hangs = false;
+uint64_t g_reads = 0;          // reads received
+uint64_t g_request_read = 0;   // the number of the last read completed with requests
 uint8_t *g_block = nullptr;
 
 void Put32(uint8_t *p, size_t offset, uint32_t v) { memcpy(p + offset, &v, 4); }
@@ -69,6 +71,7 @@ void Say()
         Put32(g_read->buffer, kBlockPD, (uint32_t)g_word.pD);
         Put32(g_read->buffer, kBlockRD, (uint32_t)g_word.rD);
         Put32(g_read->buffer, kBlockStatus, 1);
+        g_request_read = g_reads;
         Complete(true, 0);
         break;
     case Word::Status:
@@ -160,6 +163,8 @@ void DriverMemoryReleased(void *base)
         g_block = nullptr;
 }
 bool DriverReadPending() { return ReadPendingNow(); }
+uint64_t DriverReadsReceived() { return g_reads; }
+uint64_t DriverLastRequestRead() { return g_request_read; }
 
 DriverDevice DriverDeviceNamed(LPCSTR name)
 {
@@ -184,6 +189,7 @@ void DriverDeviceSetOpen(DriverDevice d, bool open) { Of(d).open = open; }
 bool DriverRead(uint8_t *buffer, DWORD length, DWORD *error)
 {
     g_block = buffer;
+    ++g_reads;
     g_read = std::make_unique<Read>();
     g_read->reader = Self();
     g_read->buffer = buffer;

@@ -24,6 +24,11 @@ void DriverFailRead(uint32_t error);
 // The block the program hands with its reads, as the driver sees it (null before the first read).
 uint8_t *DriverBlock();
 bool DriverReadPending();
+// The reads the driver has received so far, and the number of the last one it completed with
+// requests (0: none). The program answers requests by stopping its streams and starting the wanted
+// ones; its next read says it has done so.
+uint64_t DriverReadsReceived();
+uint64_t DriverLastRequestRead();
 // The program released memory: the driver forgets a block that lay there.
 void DriverMemoryReleased(void *base);
 

@@ -68,11 +68,34 @@ void SoundSetNoticeSink(std::function<void(HWND, UINT, WPARAM, LPARAM)> sink);
 // Completes the oldest queued buffer of every running device of that direction; returns how many.
 int SoundCompleteOldest(bool out);
 
-// ---- the driver double's speakerphone side ----
-void SpeakerConfigure(const Signal &line, const Signal &mic, const std::string &wav_speaker,
-                      const std::string &wav_line);
+// ---- the driver double's speakerphone side (driver_speaker.cpp) ----
+// The rings of the block: buffers, samples per buffer, buffers the device holds at a time.
+constexpr int kPlayBuffers = 8, kPlaySamples = 1024, kPlayQueued = 4;
+constexpr int kRecBuffers = 16, kRecSamples = 512, kRecQueued = 2;
+// A playback start queues four zeroed buffers before the first one the driver has filled.
+constexpr int64_t kStartSilence = (int64_t)kPlayQueued * kPlaySamples;
+void SpeakerSetLine(const Signal &line);  // what the far end says; the driver works from then on
+// Each playback start the driver saw: when, and the line sample its first filled buffer carries.
+struct SpeakerFed {
+    Ms seen;
+    int64_t line_start;
+};
+const std::vector<SpeakerFed> &SpeakerFeeds();
+// Each record start the driver saw: when, the number of the first buffer it took, and where that
+// start's samples begin in SpeakerLineOut.
+struct SpeakerTaken {
+    Ms seen;
+    int64_t first_buffer;
+    size_t begin;
+};
+const std::vector<SpeakerTaken> &SpeakerTakes();
 // What the driver took from the record area, in order: what the far end hears.
 const std::vector<int16_t> &SpeakerLineOut();
+
+// ---- the end-of-run report (audio_report.cpp) ----
+// The line and the microphone for the driver and the card, and where to write what was heard.
+void SpeakerConfigure(const Signal &line, const Signal &mic, const std::string &wav_speaker,
+                      const std::string &wav_line);
 // The end-of-run figures, as the "audio" trace event carries them.
 Json SpeakerAudioSummary();
 

@@ -50,6 +50,12 @@ std::string Unplayable(const sim::Scenario &s)
                             "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
+    // The controller dismisses the box opened last; a box named by its caption it cannot pick.
+    for (const sim::Event &e : s.events)
+        if (e.kind == sim::Event::Dismiss && e.dismiss_caption) {
+            out += std::string(out.empty() ? "" : ", ") + "events.dismiss (a caption)";
+            break;
+        }
     return out;
 }
 
