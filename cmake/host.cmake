@@ -69,6 +69,8 @@ if(VUDIZERI_TESTS)
       PROPERTIES LABELS threads TIMEOUT 600)
   else()
     gtest_discover_tests(vudizeri-tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+    # The fault sweep's own checks (scripts/sweep.py), against this build's runner.
+    add_test(NAME SweepJudge COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/test_sweep.py $<TARGET_FILE:vudizeri-sim>)
   endif()
   # The Win32 conformance suite in a fresh world (the Windows build runs the same checks under Wine).
   if(NOT VUDIZERI_SANITIZE STREQUAL "thread")

@@ -39,6 +39,14 @@ int AllocateSharedBlocks(void)
     return pLineStatusRecord != NULL;
 }
 
+static void FreeLineStatusRecord(void)
+{
+    if (pLineStatusRecord) {
+        VirtualFree(pLineStatusRecord, 0, MEM_RELEASE);
+        pLineStatusRecord = NULL;
+    }
+}
+
 void FreeSharedBlocks(void)
 {
     if (pSpkLockMem) {
@@ -51,10 +59,7 @@ void FreeSharedBlocks(void)
             VirtualFree(pSpkLockMem, 0, MEM_RELEASE);
         pSpkLockMem = NULL;
     }
-    if (pLineStatusRecord) {
-        VirtualFree(pLineStatusRecord, 0, MEM_RELEASE);
-        pLineStatusRecord = NULL;
-    }
+    FreeLineStatusRecord();
 }
 
 int StartDeviceLink(HWND hwnd)
@@ -113,15 +118,18 @@ void StopDeviceLink(void)
     // The handle is taken once, and the one waited for is the one closed, also when the thread ends
     // on a failed read during the wait (its box dismissed meanwhile) and clears the variable.
     HANDLE thread = (HANDLE)InterlockedExchangePointer((PVOID volatile *)&WatchThread, NULL);
+    BOOL reader_left = FALSE;
     if (thread) {
         // A failed wait is no sign that the thread ended: like one that outlasts the time-out it is
         // terminated, so the block is never released under a read that may still be pending.
-        if (WaitForSingleObject(thread, WATCH_STOP_WAIT) != WAIT_OBJECT_0)
-            TerminateThread(thread, 0);
+        if (WaitForSingleObject(thread, WATCH_STOP_WAIT) != WAIT_OBJECT_0 && !TerminateThread(thread, 0))
+            reader_left = TRUE;
         CloseHandle(thread);
     }
-    // The devices close only once no thread can be reading from them.
-    if (VoiceDevice) {
+    // The devices close only once no thread can be reading from them. A thread that neither ended
+    // nor could be terminated may still be in its read into the block, and uses the device, the
+    // block and the stream guards when the read returns: those stay for the rest of the process.
+    if (VoiceDevice && !reader_left) {
         CloseHandle(VoiceDevice);
         VoiceDevice = NULL;
     }
@@ -129,7 +137,13 @@ void StopDeviceLink(void)
         CloseHandle(ModemControlDevice);
         ModemControlDevice = NULL;
     }
-    FreeSharedBlocks();
-    DeleteStreamGuards();
+    if (reader_left) {
+        StopPlayback();
+        StopRecord();
+        FreeLineStatusRecord();
+    } else {
+        FreeSharedBlocks();
+        DeleteStreamGuards();
+    }
     CloseCallDialog();
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the host build's tests, the same under Address- and UndefinedBehaviorSanitizer, the
-# threading tests under ThreadSanitizer, a bounded fuzz run, both Windows builds with a check of what
-# they import, the x86_64 program under 64-bit Wine and the shipped i686 program under 32-bit Wine
+# threading tests under ThreadSanitizer, the fault sweep (counted as one test), a bounded fuzz run,
+# both Windows builds with a check of what they import, the Win32 conformance suite in the world and
+# under Wine, the x86_64 program under 64-bit Wine and the shipped i686 program under 32-bit Wine
 # (through qemu's user mode) against the world's scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,16 @@ for preset in host host-asan host-tsan; do
   failed=$((failed + $1)) passed=$((passed + $2 - $1))
   [ "$status" -eq 0 ] || { echo "$passed passed, $failed failed"; exit 1; }
 done
+# The whole sweep (N = 8, every bundled scenario): 1.5 to 2.5 minutes on this busy 2-core machine.
+echo "== sweep: every platform call failed at each of its first eight occurrences and its last, one per run"
+status=0
+scripts/sweep.sh --nth 8 || status=$?
+if [ "$status" -ne 0 ]; then
+  failed=$((failed + 1))
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+passed=$((passed + 1))
 echo "== fuzz: random line-status records through the poll and the dialogs, 30 s"
 scripts/fuzz.sh 30 2>&1 | tail -n 12
 for preset in win32 win64; do

@@ -135,6 +135,25 @@ events: [{at: 5, close: true}]
     ExpectTimeline(failed, {"fault", "thread", "exit"},
                     {"0 thread event=start", "5000 fault call=WaitForSingleObject n=1 error=6",
                      "5000 thread event=terminated", "5000 exit code=0"});
+
+    // A thread that outlives the wait and refuses to be terminated may still be in its read, and uses
+    // the voice device, the block and the stream guards when it returns: those stay; the control
+    // device and the record are released all the same.
+    Trace refused = Play(R"(
+driver: {voice: 0, control: 0, stop: hang}
+faults: [{call: TerminateThread}]
+events: [{at: 5, close: true}]
+)");
+    ASSERT_EQ(refused.status, 0) << refused.Dump();
+    ExpectTimeline(refused, {"fault", "thread", "exit"},
+                    {"0 thread event=start", "7000 fault call=TerminateThread n=1 error=5", "7000 exit code=0"});
+    std::vector<std::string> held;
+    Json account = refused.Find("held");
+    for (auto &item : account["items"])
+        held.push_back(item["kind"].get<std::string>() + " " + item["name"].get<std::string>());
+    const std::vector<std::string> kept = {"critical-section critical section", "critical-section critical section",
+                                           "memory 33460 bytes", "device \\\\.\\VVOICE", "module TAPI32.DLL"};
+    EXPECT_EQ(held, kept) << "expected:\n" << Lines(kept) << "held:\n" << Lines(held);
 }
 
 TEST(DeviceLink, DevicesAreOpenedExclusivelyAndClosedAtShutDown)
