@@ -60,10 +60,6 @@ KEPT_BY_DESIGN = [
     {"id": "terminated-thread-text", "call": None, "when": "thread-terminated", "what": "held", "kind": "local",
      "most": 1,
      "reason": "a watch thread terminated while it shows its read-failure box never frees the box's text"},
-    {"id": "terminated-thread-box", "call": None, "when": "thread-terminated", "what": "held", "kind": "window",
-     "name": r"^GetLastError$", "most": 1,
-     "reason": "the world still lists the read-failure box of a terminated thread, though it traces the box "
-               "closed with the thread (a fault of the world's account, not the program's)"},
     {"id": "host-window-not-destroyed", "call": "DestroyWindow", "after_close": True, "what": "no-exit",
      "reason": "WM_CLOSE only asks DestroyWindow; when it refuses, the window and the program stay"},
 ]

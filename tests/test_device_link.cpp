@@ -308,6 +308,14 @@ events:
     ExpectBoxes(run, {"1000 messagebox GetLastError 1", "5000 thread terminated",
                       "5000 messagebox-closed GetLastError 1"});
     EXPECT_EQ(run.Find("exit")["t"], 5000) << run.Dump();
+    // The box's window went with the thread; the text it showed was never freed (the thread could not).
+    std::vector<std::string> held;
+    Json account = run.Find("held");
+    for (const Json &item : account["items"])
+        held.push_back(item["kind"].get<std::string>() + " " + item["name"].get<std::string>());
+    ASSERT_EQ(held.size(), 2u) << run.Dump();
+    EXPECT_EQ(held[0], "module TAPI32.DLL") << run.Dump();
+    EXPECT_EQ(held[1].substr(0, 6), "local ") << run.Dump();
 }
 
 TEST(WatchThread, OnlyStatusFourEndsTheThread)

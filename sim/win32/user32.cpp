@@ -324,6 +324,12 @@ void DestroyThreadWindows(SimThread *t)
         if (w->on_destroy)
             w->on_destroy(*w);
         g_windows.erase(h);
+        // The system destroyed it: the program no longer holds it.
+        auto held = g_window_held.find(h);
+        if (held != g_window_held.end()) {
+            Release(held->second);
+            g_window_held.erase(held);
+        }
     }
     g_queues.erase(t);
 }
