@@ -148,7 +148,7 @@ bool FormatInsert(int nr, const char *&f, InsertArgs &args, std::string &out)
     ULONG_PTR arg;
     if (!args.Get(nr, &arg))
         return false;
-    std::string spec = "%";
+    std::string printf_format = "%";
     if (*f == '!') {
         const char *end = strchr(f + 1, '!');
         if (!end)
@@ -159,16 +159,16 @@ bool FormatInsert(int nr, const char *&f, InsertArgs &args, std::string &out)
         // ANSI insert of 32 bits.
         size_t k = 0;
         while (k < inner.size() && strchr("0+- #.0123456789", inner[k]))
-            spec += inner[k++];
+            printf_format += inner[k++];
         while (k < inner.size() && strchr("lhw", inner[k]))
             ++k;
         char conv = k < inner.size() ? inner[k] : 's';
-        spec += conv;
+        printf_format += conv;
         char buffer[512];
         if (conv == 's')
-            snprintf(buffer, sizeof buffer, spec.c_str(), arg ? (const char *)arg : "(null)");
+            snprintf(buffer, sizeof buffer, printf_format.c_str(), arg ? (const char *)arg : "(null)");
         else if (strchr("diouxXc", conv))
-            snprintf(buffer, sizeof buffer, spec.c_str(), (unsigned)(DWORD)arg);
+            snprintf(buffer, sizeof buffer, printf_format.c_str(), (unsigned)(DWORD)arg);
         else
             return false;
         out += buffer;
