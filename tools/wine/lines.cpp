@@ -26,18 +26,15 @@
 #include <string>
 
 #include "scenario.h"
+#include "world.h"
 
 namespace {
 
-std::string Hex(const std::string &bytes)
+// Bytes as hex, "." for none: a line's fields are never empty.
+std::string HexField(const std::string &bytes)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "." : out;
+    std::string hex = sim::Hex(bytes);
+    return hex.empty() ? "." : hex;
 }
 
 // The versions Wine can tell a program (HKCU\Software\Wine\AppDefaults\PROGRAM\Version) are those
@@ -117,7 +114,7 @@ int main(int argc, char **argv)
     printf("telephony %s\n", s.telephony.c_str());
     printf("dialup %d\n", s.dialup);
     for (const auto &f : s.files)
-        printf("file %u %s %s\n", f.second.attributes, Hex(f.second.content).c_str(), f.first.c_str());
+        printf("file %u %s %s\n", f.second.attributes, HexField(f.second.content).c_str(), f.first.c_str());
     auto device = [](const char *name, const std::optional<sim::Ms> &at) {
         if (at)
             printf("device %s %lld\n", name, (long long)*at);
@@ -132,7 +129,7 @@ int main(int argc, char **argv)
         printf("at %lld ", (long long)e.at);
         switch (e.kind) {
         case sim::Event::Status:
-            printf("status %u %s ", e.status, e.caller ? Hex(*e.caller).c_str() : "-");
+            printf("status %u %s ", e.status, e.caller ? HexField(*e.caller).c_str() : "-");
             if (e.hold)
                 printf("%u\n", *e.hold);
             else
