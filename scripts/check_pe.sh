@@ -5,15 +5,15 @@ set -euo pipefail
 exe=$1 machine=$2 subsystem=${3:-gui}
 dump=$(x86_64-w64-mingw32-objdump -p "$exe")
 fail() { echo "check_pe: $exe: $*" >&2; exit 1; }
-echo "$dump" | grep -q "file format pei-$machine" || fail "not a pei-$machine image"
+grep -q "file format pei-$machine" <<<"$dump" || fail "not a pei-$machine image"
 case $subsystem in
   gui) code=00000002 ;;
   console) code=00000003 ;;
   *) fail "unknown subsystem $subsystem" ;;
 esac
-echo "$dump" | grep -Eq "^Subsystem[[:space:]]+$code" || fail "not a $subsystem-subsystem program"
+grep -Eq "^Subsystem[[:space:]]+$code" <<<"$dump" || fail "not a $subsystem-subsystem program"
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll winmm.dll rasapi32.dll msvcrt.dll "
-imports=$(echo "$dump" | awk '/DLL Name:/ {print tolower($3)}')
+imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$dump")
 [ -n "$imports" ] || fail "no imports found"
 for dll in $imports; do
   case "$allowed" in *" $dll "*) ;; *) fail "imports $dll" ;; esac
