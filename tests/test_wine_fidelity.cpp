@@ -272,7 +272,7 @@ TEST(WineFidelity, CompareFindsWhatDiffers)
     std::vector<Json> world = {{{"t", 1000}, {"ev", "closed"}, {"template", 103}},
                                {{"t", 2000}, {"ev", "response"}, {"code", 2}}};
     EXPECT_EQ(Compare(world, world), "");
-    std::vector<Json> late = {{{"t", 1000 + kToleranceMs + 1}, {"ev", "closed"}, {"template", 103}},
+    std::vector<Json> late = {{{"t", 1000 + Tolerance("closed") + 1}, {"ev", "closed"}, {"template", 103}},
                               {{"t", 2000}, {"ev", "response"}, {"code", 2}}};
     EXPECT_NE(Compare(world, late).find("ms apart"), std::string::npos);
     std::vector<Json> changed = {{{"t", 1000}, {"ev", "closed"}, {"template", 102}},
