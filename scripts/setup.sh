@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's archive, when it is missing; further
-# package names given as arguments are installed the same way (scripts/wine.sh adds Wine's).
+# package names given as arguments are installed the same way (scripts/wine.sh adds Wine's,
+# scripts/fuzz.sh clang).
 #
 # It copes with a package index that is half-synced for one architecture ("File has unexpected
 # size... Mirror sync in progress?"): the failed index is reported in one line and left out; when the
@@ -17,7 +18,7 @@ set -euo pipefail
 packages=(cmake make g++ pkg-config python3
           libgtest-dev libbenchmark-dev libyaml-cpp-dev nlohmann-json3-dev libsndfile1-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-          clang valgrind "$@")
+          valgrind "$@")
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
 for p in "${packages[@]}"; do
@@ -34,15 +35,18 @@ echo "setup: installing ${missing[*]}"
 
 # apt-get update exits 100 when one index fails and keeps the others: what failed is named and left out.
 $sudo apt-get update -qq >"$work/update.log" 2>&1 || true
-# "Failed to fetch http://HOST/PATH/dists/SUITE/COMPONENT/binary-ARCH/Packages.xz  REASON"
-failed=$(sed -nE 's#^(E|W): Failed to fetch [^ ]*/dists/([^/]+)/([^/]+)/binary-([^/]+)/[^ ]*[[:space:]]+(.*)$#\2 \3 \4: \5#p' \
+# "Failed to fetch http://HOST/PATH/dists/SUITE/COMPONENT/binary-ARCH/Packages.xz  REASON" names one
+# architecture's index; "Failed to fetch http://HOST/PATH/dists/SUITE/InRelease  REASON" a whole suite.
+failed=$(sed -nE -e 's#^(E|W): Failed to fetch [^ ]*/dists/([^/]+)/([^/]+)/binary-([^/]+)/[^ ]*[[:space:]]+(.*)$#\2 \3 \4: \5#p' \
+                 -e 's#^(E|W): Failed to fetch [^ ]*/dists/([^/ ]+)/(In)?Release[[:space:]]+(.*)$#\2 (every index): \4#p' \
            "$work/update.log" | sort -u)
 if [ -n "$failed" ]; then
   echo "setup: apt-get update: left out, could not be fetched: $(paste -sd ';' <<<"$failed")"
 elif grep -q '^E:' "$work/update.log"; then
   echo "setup: apt-get update: $(grep '^E:' "$work/update.log" | head -n 1)"
 fi
-failed_suites=$(awk '{print $1}' <<<"$failed" | sort -u)
+# Only the suites that lost one architecture's index can leave twins unmatched.
+failed_suites=$(grep -v '(every index)' <<<"$failed" | awk '{print $1}' | sort -u || true)
 
 # A name the registry does not know at all (no candidate version) is named; the rest still install.
 unknown=() wanted=()

@@ -10,7 +10,11 @@ else exe=$WINE_ROOT/build/win64/bin/vudizeri-conformance.exe; fi
 log=$WINE_OUT/conformance.log
 # Its output goes to a file: a wine command that starts services keeps a pipe open.
 status=0
-timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" "$exe" >"$log" 2>&1 || status=$?
+# The two architectures' runs may start at the same moment: each looks for a free display from its own
+# number (xvfb-run -a does not lock between its look and the server's start).
+first=99
+[ "$WINE_ARCH" != win32 ] || first=199
+timeout 120 xvfb-run -a -n "$first" -s "-screen 0 1024x768x24" "$WINE" "$exe" >"$log" 2>&1 || status=$?
 output=$(tr -d '\r' <"$log")
 grep -av '^X connection to' <<<"$output" || true
 # Read from a string, not a pipe: grep -q may stop reading early, and the writer's SIGPIPE would count.

@@ -6,15 +6,21 @@ source "$(dirname "$0")/env.sh"
 [ -d "$WINEPREFIX" ] || "$(dirname "$0")/install.sh"
 cp "$WINE_OUT/vxdouble.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/vxdouble.sys"
 "$(dirname "$0")/stop.sh"
-# A screen of our own for the program's windows: Xvfb on the first free display from :90.
-for n in $(seq 90 130); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=$n; break; }
-done
+# A screen of our own for the program's windows: Xvfb picks a free display itself and writes its
+# number (-displayfd), so that two prefixes started at the same moment never race for one display.
 mkdir -p "$WINE_OUT/screen"
-Xvfb ":$display" -screen 0 1024x768x24 -fbdir "$WINE_OUT/screen" -nolisten tcp >"$WINE_OUT/xvfb.log" 2>&1 &
+rm -f "$WINE_OUT/display.fd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -fbdir "$WINE_OUT/screen" -nolisten tcp \
+    3>"$WINE_OUT/display.fd" >"$WINE_OUT/xvfb.log" 2>&1 &
 echo $! >"$WINE_OUT/xvfb.pid"
+display=
+for _ in $(seq 100); do
+  display=$(tr -dc 0-9 <"$WINE_OUT/display.fd")
+  [ -n "$display" ] && [ -e /tmp/.X11-unix/X$display ] && break
+  sleep 0.1
+done
+[ -n "$display" ] || { echo "start.sh: Xvfb did not start (see $WINE_OUT/xvfb.log)" >&2; exit 1; }
 echo ":$display" >"$WINE_OUT/display"
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
 export DISPLAY=":$display"
 "$WINESERVER" -p >>"$WINE_OUT/wineserver.log" 2>&1
 timeout 60 "$WINE" sc start vxdouble >>"$WINE_OUT/start.log" 2>&1 || true
