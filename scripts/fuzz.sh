@@ -8,7 +8,7 @@ seconds=${1:-30}
 status=0
 scripts/setup.sh clang || status=$?
 if [ "$status" -eq 3 ]; then
-  echo "fuzz: SKIPPED: the package registry has no clang (libFuzzer)" >&2
+  echo "fuzz: SKIPPED: the package registry lacks a package the fuzz run needs (named above)" >&2
   echo "fuzz: skipped"
   exit 0
 fi

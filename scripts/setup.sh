@@ -29,12 +29,15 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
+# Two scripts may install at once (scripts/test.sh installs Wine's packages in the background): the
+# second waits for apt's lock instead of failing on it.
+lock=(-o DPkg::Lock::Timeout=600)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 echo "setup: installing ${missing[*]}"
 
 # apt-get update exits 100 when one index fails and keeps the others: what failed is named and left out.
-$sudo apt-get update -qq >"$work/update.log" 2>&1 || true
+$sudo apt-get "${lock[@]}" update -qq >"$work/update.log" 2>&1 || true
 # "Failed to fetch http://HOST/PATH/dists/SUITE/COMPONENT/binary-ARCH/Packages.xz  REASON" names one
 # architecture's index; "Failed to fetch http://HOST/PATH/dists/SUITE/InRelease  REASON" a whole suite.
 failed=$(sed -nE -e 's#^(E|W): Failed to fetch [^ ]*/dists/([^/]+)/([^/]+)/binary-([^/]+)/[^ ]*[[:space:]]+(.*)$#\2 \3 \4: \5#p' \
@@ -62,7 +65,7 @@ for p in "${missing[@]}"; do
 done
 
 install() {
-  $sudo apt-get install -y -q --no-install-recommends "$@" >"$work/install.log" 2>&1
+  $sudo apt-get "${lock[@]}" install -y -q --no-install-recommends "$@" >"$work/install.log" 2>&1
 }
 if [ ${#wanted[@]} -gt 0 ] && ! install "${wanted[@]}"; then
   if [ -z "$failed_suites" ]; then

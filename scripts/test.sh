@@ -89,7 +89,7 @@ wine_count() {
 # --- Packages and the builds every lane needs --------------------------------------------------
 echo "== setup"
 # A package the registry does not have is named there (exit 3); what needs it fails or skips later.
-stage setup scripts/setup.sh || [ $? -eq 3 ]
+stage setup scripts/setup.sh clang || [ $? -eq 3 ]
 # The machine side of 32-bit Wine (binfmt_misc, the i386 architecture) before any install, so that one
 # apt-get update covers both architectures; qemu is registered only after the 64-bit prefix is made.
 stage "wine32 machine" scripts/wine32.sh --machine >"$logs/wine32-machine.log" 2>&1 || true
