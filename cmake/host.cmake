@@ -68,7 +68,10 @@ if(VUDIZERI_TESTS)
   add_executable(vudizeri-tests ${TEST_SOURCES})
   target_precompile_headers(vudizeri-tests PRIVATE ${HOST_COMMON_HEADERS} <gtest/gtest.h>)
   target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${WORLD_INCLUDES})
-  target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
+  # The test code itself needs no speed (the world and the program it drives keep the preset's -O2):
+  # -Og compiles it in two thirds of the time.
+  target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter
+    $<$<CONFIG:RelWithDebInfo>:-Og>)
   target_compile_definitions(vudizeri-tests PRIVATE
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
   target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
