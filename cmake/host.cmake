@@ -76,6 +76,11 @@ if(VUDIZERI_TESTS)
   if(NOT VUDIZERI_SANITIZE STREQUAL "thread")
     add_test(NAME Conformance COMMAND vudizeri-conformance)
     set_tests_properties(Conformance PROPERTIES TIMEOUT 120)
+    # And once on every version the program meets, each with the facts that differ there.
+    foreach(windows 95 98 me nt4 2000 xp 2003 vista 7)
+      add_test(NAME Conformance.${windows} COMMAND vudizeri-conformance --windows ${windows})
+      set_tests_properties(Conformance.${windows} PROPERTIES TIMEOUT 120)
+    endforeach()
   endif()
 
   find_package(benchmark QUIET)
