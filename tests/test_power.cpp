@@ -99,7 +99,7 @@ TEST(PowerVeto, NT4SendsNoPowerEventSoSuchAScenarioIsRefused)
                                              "}\nevents:\n  - {at: 3, power: " + event + "}\n");
             EXPECT_EQ(run.status, 2) << windows << " " << event;
             EXPECT_EQ(run.error.substr(0, run.error.find(" (")),
-                      "test.yaml:3: key 'events.power': Windows NT before 5.0 never sends WM_POWERBROADCAST")
+                      "test.yaml:3: key 'events.power': Windows NT before 5.0 sends no power event")
                 << windows << " " << event;
             EXPECT_TRUE(run.events.empty()) << run.Dump();
         }
