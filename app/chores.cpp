@@ -46,6 +46,9 @@ LONG BindTapiLocationInfo(LPSTR lpszCountryCode, LPSTR lpszCityCode)
             // function type to reach the real one.
             pTapiGetLocationInfo = (TAPIGETLOCATIONINFOA)(void (*)(void))GetProcAddress(
                 TapiLibrary, TAPI_LOCATION_FUNCTION);
+            if (!pTapiGetLocationInfo)
+                pTapiGetLocationInfo = (TAPIGETLOCATIONINFOA)(void (*)(void))GetProcAddress(
+                    TapiLibrary, TAPI_LOCATION_FUNCTION_GENERIC);
         }
         // The library stays loaded for the life of the process, bound or not.
         if (!pTapiGetLocationInfo) {

@@ -10,6 +10,9 @@
 
 #define TAPI_LIBRARY_NAME "TAPI32.DLL"
 #define TAPI_LOCATION_FUNCTION "tapiGetLocationInfoA"
+// The same function under the name it has in the telephony library of Windows 95, which predates
+// the ANSI and Unicode pairs (its later libraries keep the name, as the ANSI version).
+#define TAPI_LOCATION_FUNCTION_GENERIC "tapiGetLocationInfo"
 #define TELEPHONY_CONTROL_PANEL "control.exe telephon.cpl"
 #define TAPI_CODE_SIZE 20
 

@@ -1,7 +1,6 @@
 // The user's language, from the locale in the registry.
 #include <windows.h>
 
-#include <ctype.h>
 #include <string.h>
 
 #include "app/user_language.h"
@@ -9,6 +8,12 @@
 #define LOCALE_VALUE_SIZE 20
 
 DWORD UserLanguage;  // primary language number; English until the registry says otherwise
+
+// The blanks of the C locale: space, tab, line feed, vertical tab, form feed, carriage return.
+static int IsBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 static int HexDigit(char c)
 {
@@ -26,7 +31,7 @@ static int HexDigit(char c)
 // the number in 32 bits; a number too large for 32 bits saturates, whatever its sign.
 static DWORD ParseHex32(const char *text)
 {
-    while (isspace((unsigned char)*text))
+    while (IsBlank(*text))
         text++;
     int negative = *text == '-';
     if (*text == '-' || *text == '+')

@@ -83,11 +83,19 @@ if(VUDIZERI_TESTS)
     gtest_discover_tests(vudizeri-tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
     # The fault sweep's own checks (scripts/sweep.py), against this build's runner.
     add_test(NAME SweepJudge COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/test_sweep.py $<TARGET_FILE:vudizeri-sim>)
+    # The check of the built Windows programs (scripts/check_pe.sh), on small programs it must pass
+    # and refuse.
+    add_test(NAME CheckPe COMMAND ${CMAKE_SOURCE_DIR}/tests/test_check_pe.sh)
   endif()
   # The Win32 conformance suite in a fresh world (the Windows build runs the same checks under Wine).
   if(NOT VUDIZERI_SANITIZE STREQUAL "thread")
     add_test(NAME Conformance COMMAND vudizeri-conformance)
     set_tests_properties(Conformance PROPERTIES TIMEOUT 120)
+    # And once on every version the program meets, each with the facts that differ there.
+    foreach(windows 95 98 me nt4 2000 xp 2003 vista 7)
+      add_test(NAME Conformance.${windows} COMMAND vudizeri-conformance --windows ${windows})
+      set_tests_properties(Conformance.${windows} PROPERTIES TIMEOUT 120)
+    endforeach()
   endif()
 
   find_package(benchmark QUIET)

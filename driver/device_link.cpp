@@ -25,7 +25,10 @@ static HANDLE OpenDevice(LPCSTR name)
 // to the handle from either thread is one atomic exchange.
 static void StartWatchThread(void)
 {
-    HANDLE thread = CreateThread(NULL, 0, WatchProc, NULL, 0, NULL);
+    // Windows 95, 98 and Me refuse to create a thread without a place for its identifier; the
+    // identifier itself is of no use here and is not kept.
+    DWORD threadId;
+    HANDLE thread = CreateThread(NULL, 0, WatchProc, NULL, 0, &threadId);
     InterlockedExchangePointer((PVOID volatile *)&WatchThread, thread);
 }
 

@@ -55,7 +55,8 @@ TEST(ChoresTelephony, WithoutTheTelephonyLibraryTheControlPanelOpensOnceAtStartU
 
 TEST(ChoresTelephony, AFailingLocationQueryOrAMissingFunctionOpensTheControlPanel)
 {
-    for (const char *mode : {"no-location", "no-function"}) {
+    for (const char *mode : {"no-location", "no-function", "no-location\n  windows: 95",
+                             "no-function\n  windows: 95"}) {
         auto run = support::Play(Scenario(std::string("  telephony: ") + mode + "\n"));
         ASSERT_EQ(run.status, 0) << mode << "\n" << run.Dump();
         auto execs = run.Of("exec");
@@ -74,6 +75,24 @@ TEST(ChoresTelephony, ADefinedLocationShowsNothing)
     for (const Json &e : run.Of("shown"))
         EXPECT_FALSE(e["visible"].get<bool>()) << run.Dump();
     EXPECT_EQ(run.Find("exit")["code"], 0) << run.Dump();
+}
+
+TEST(ChoresTelephony, OnWindows95TheGenericNameIsBoundElsewhereTheAnsiOne)
+{
+    // The call that fails shows which function the binding took: the control panel opens.
+    struct Case { const char *windows, *bound, *other; };
+    for (const Case &c : {Case{"95", "tapiGetLocationInfo", "tapiGetLocationInfoA"},
+                          Case{"98", "tapiGetLocationInfoA", "tapiGetLocationInfo"},
+                          Case{"xp", "tapiGetLocationInfoA", "tapiGetLocationInfo"}}) {
+        for (const char *failed : {c.bound, c.other}) {
+            auto run = support::Play(std::string("name: t\nsystem: {windows: ") + c.windows +
+                                     ", telephony: location}\ndriver: {voice: 0, control: 0}\n"
+                                     "faults: [{call: " + failed + "}]\nevents: [{at: 3, close: true}]\n");
+            ASSERT_EQ(run.status, 0) << c.windows << "\n" << run.Dump();
+            EXPECT_EQ(run.Of("exec").size(), failed == c.bound ? 1u : 0u)
+                << c.windows << ", " << failed << " failed\n" << run.Dump();
+        }
+    }
 }
 
 TEST(ChoresTelephony, AFailedStartOfTheControlPanelIsIgnored)

@@ -163,6 +163,41 @@ TEST(SimTelephonyLibrary, OneLoadForEveryNameOfTheLibraryAndTheQueryAnswers)
     }));
 }
 
+TEST(SimTelephonyLibrary, Windows95sLibraryHasOnlyTheGenericNameTheLaterOnesHaveBoth)
+{
+    struct Case { uint32_t platform, major, minor; bool ansi; };
+    for (const Case &c : {Case{1, 4, 0, false}, Case{1, 4, 10, true}, Case{1, 4, 90, true}, Case{2, 4, 0, true},
+                          Case{2, 5, 1, true}}) {
+        EXPECT_TRUE(InWorld([&c](std::vector<Json> &) {
+            sim::SetOsVersion(c.platform, c.major, c.minor);
+            sim::SetTelephony("location");
+            HMODULE module = LoadLibraryA("TAPI32.DLL");
+            ASSERT_NE(module, (HMODULE)NULL);
+            SetLastError(0);
+            FARPROC ansi = GetProcAddress(module, "tapiGetLocationInfoA");
+            EXPECT_EQ(ansi != NULL, c.ansi);
+            if (!ansi) {
+                EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+            }
+            auto generic = (LocationInfo)(void (*)(void))GetProcAddress(module, "tapiGetLocationInfo");
+            ASSERT_NE(generic, nullptr);
+            char country[20] = "", city[20] = "";
+            EXPECT_EQ(generic(country, city), 0);
+            EXPECT_STRNE(country, "");
+            EXPECT_EQ(sim::TelephonyLocationCalls(), 1);
+        })) << c.platform << " " << c.major << "." << c.minor;
+    }
+    // A library without the function lacks it under either name.
+    EXPECT_TRUE(InWorld([](std::vector<Json> &) {
+        sim::SetOsVersion(1, 4, 0);
+        sim::SetTelephony("no-function");
+        HMODULE module = LoadLibraryA("TAPI32.DLL");
+        ASSERT_NE(module, (HMODULE)NULL);
+        EXPECT_EQ(GetProcAddress(module, "tapiGetLocationInfo"), nullptr);
+        EXPECT_EQ(GetProcAddress(module, "tapiGetLocationInfoA"), nullptr);
+    }));
+}
+
 TEST(SimTelephonyLibrary, TheFourTelephonyModes)
 {
     struct Case { const char *mode; bool library, function; LONG result; };

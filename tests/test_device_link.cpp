@@ -63,6 +63,35 @@ events: [{at: 3.5, close: true}]
                      "3500 exit code=0"});
 }
 
+// Every version the program meets: the watch thread starts (Windows 95, 98 and Me refuse a thread
+// without a place for its identifier), the streams run when the driver asks, the telephony check
+// finds the location (Windows 95's library has only the generic name), and the suspend veto is asked
+// where the system sends power events at all (not on NT 4).
+TEST(DeviceLink, EveryVersionStartsTheWatchThreadRunsTheStreamsAndFindsTheLocation)
+{
+    for (const char *windows : {"95", "98", "me", "nt4", "2000", "xp"}) {
+        bool power = std::string(windows) != "nt4";
+        Trace run = Play(std::string("system: {windows: ") + windows + ", telephony: location, dialup: 0}\n" +
+                         "driver: {voice: 0, control: 0}\n"
+                         "events:\n"
+                         "  - {at: 1.5, status: 0x200}\n"
+                         "  - {at: 2, speaker: {pD: 0xC, rD: 4}}\n" +
+                         (power ? "  - {at: 3, power: query-suspend}\n" : "") +
+                         "  - {at: 4, close: true}\n");
+        ASSERT_EQ(run.status, 0) << windows << "\n" << run.Dump();
+        EXPECT_FALSE(run.Find("thread", {{"event", "start"}}).is_null()) << windows << "\n" << run.Dump();
+        EXPECT_FALSE(run.Find("stream", {{"dir", "out"}, {"state", "running"}}).is_null()) << windows << "\n"
+                                                                                            << run.Dump();
+        EXPECT_FALSE(run.Find("stream", {{"dir", "in"}, {"state", "running"}}).is_null()) << windows << "\n"
+                                                                                           << run.Dump();
+        EXPECT_TRUE(run.Of("exec").empty()) << windows << ": the control panel opened\n" << run.Dump();
+        if (power) {
+            EXPECT_FALSE(run.Find("power", {{"answer", "deny"}}).is_null()) << windows << "\n" << run.Dump();
+        }
+        EXPECT_EQ(run.Find("exit")["code"], 0) << windows << "\n" << run.Dump();
+    }
+}
+
 TEST(DeviceLink, NeitherDeviceRetriesOnlyTheVoiceDeviceEveryMinute)
 {
     Trace run = Play(R"(

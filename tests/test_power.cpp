@@ -70,7 +70,7 @@ TEST(PowerVeto, Windows98RefusesWithNoneOrTwoOrMoreConnections)
 
 TEST(PowerVeto, OtherSystemsDecideByTheDialUpConnectionsToo)
 {
-    for (const char *windows : {"95", "me", "nt4"}) {
+    for (const char *windows : {"95", "me"}) {
         ExpectOutcome(Ask(windows, 1, 0x200), "default", 1, std::string(windows) + " with one connection");
         ExpectOutcome(Ask(windows, 0, 0x200), "deny", 1, std::string(windows) + " with none");
     }
@@ -89,6 +89,22 @@ TEST(PowerVeto, VistaAndLaterAreNeverAskedSoSuchAScenarioIsRefused)
     }
     // What those systems still send reaches the program.
     ExpectOutcome(Ask("vista", 0, 0x200, "resume"), "default", 0, "vista resume");
+}
+
+TEST(PowerVeto, NT4SendsNoPowerEventSoSuchAScenarioIsRefused)
+{
+    for (const char *windows : {"nt4", "{platform: 2, major: 3, minor: 51}"})
+        for (const char *event : {"query-suspend", "resume", "10"}) {
+            support::Run run = support::Play(std::string("system: {windows: ") + windows +
+                                             "}\nevents:\n  - {at: 3, power: " + event + "}\n");
+            EXPECT_EQ(run.status, 2) << windows << " " << event;
+            EXPECT_EQ(run.error.substr(0, run.error.find(" (")),
+                      "test.yaml:3: key 'events.power': Windows NT before 5.0 sends no power event")
+                << windows << " " << event;
+            EXPECT_TRUE(run.events.empty()) << run.Dump();
+        }
+    // Its successor is asked, and answered as any NT 5 is.
+    ExpectOutcome(Ask("2000", 0, 0x200), "deny", 0, "2000");
 }
 
 TEST(PowerVeto, AFailedEnumerationRefuses)

@@ -332,6 +332,9 @@ TEST(WineFidelity, BundledScenariosMatchTheWorld)
         paths.push_back(dir + "/" + name);
     for (const char *name : {"chores-applet-win98.yaml", "suspend-win98-one-connection.yaml"})
         for (const char *version : {"95", "me", "nt4", "2000", "xp"}) {
+            // NT 4 sends no power event: a suspend scenario on it is no scenario at all.
+            if (std::string(name).rfind("suspend", 0) == 0 && std::string(version) == "nt4")
+                continue;
             std::string text = Slurp(dir + "/" + name);
             size_t at = text.find("windows: 98");
             ASSERT_NE(at, std::string::npos) << name;

@@ -52,23 +52,31 @@ LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
     YieldPoint();
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
+    // On any failure the output key is NULL.
+    *phkResult = NULL;
     if (auto e = call.Fault())
         return (LSTATUS)*e;
+    bool other_predefined = hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CLASSES_ROOT;
+    if (hKey != HKEY_CURRENT_USER && !other_predefined && !g_open.count(hKey))
+        return ERROR_INVALID_HANDLE;
     // No subkey (NULL or empty) opens the key itself: the same handle comes back.
     if (!lpSubKey || !*lpSubKey) {
-        if (hKey != HKEY_CURRENT_USER && !g_open.count(hKey))
-            return ERROR_INVALID_HANDLE;
         *phkResult = hKey;
         return ERROR_SUCCESS;
     }
+    // The machine's and the classes' keys hold nothing the world knows of.
+    if (other_predefined)
+        return ERROR_FILE_NOT_FOUND;
+    // A backslash at the end names the same key.
+    std::string sub = lpSubKey;
+    while (!sub.empty() && sub.back() == '\\')
+        sub.pop_back();
     std::string path;
     if (hKey == HKEY_CURRENT_USER)
-        path = lpSubKey;
-    else if (auto parent = g_open.find(hKey); parent != g_open.end())
-        path = parent->second.path + "\\" + lpSubKey;
+        path = sub;
     else
-        return ERROR_FILE_NOT_FOUND;
-    if (!g_keys.count(path))
+        path = g_open[hKey].path + "\\" + sub;
+    if (sub.empty() || !g_keys.count(path))
         return ERROR_FILE_NOT_FOUND;
     HKEY h = (HKEY)g_next_key;
     g_next_key += 4;
@@ -83,14 +91,15 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 {
     PlatformCall call("RegQueryValueExA");
     YieldPoint();
+    // The current user's predefined key is read as it stands, without being opened.
     auto open = g_open.find(hKey);
-    if (open == g_open.end())
+    if (open == g_open.end() && hKey != HKEY_CURRENT_USER)
         return ERROR_INVALID_HANDLE;
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     if (auto e = call.Fault())
         return (LSTATUS)*e;
-    Key &key = g_keys[open->second.path];
+    Key &key = g_keys[open == g_open.end() ? std::string() : open->second.path];
     auto it = key.values.find(lpValueName ? lpValueName : "");
     if (it == key.values.end())
         return ERROR_FILE_NOT_FOUND;

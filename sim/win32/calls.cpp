@@ -125,6 +125,7 @@ const std::vector<CallInfo> kCalls = {
     {"RasEnumConnectionsA", "rasapi32", R::Result, ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY", "the error"},
     // tapi32, reached through GetProcAddress
     {"tapiGetLocationInfoA", "tapi32", R::Result, kTapiRequestFailed, "TAPIERR_REQUESTFAILED", "the error"},
+    {"tapiGetLocationInfo", "tapi32", R::Result, kTapiRequestFailed, "TAPIERR_REQUESTFAILED", "the error"},
 };
 
 }  // namespace

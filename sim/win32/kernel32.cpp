@@ -13,6 +13,7 @@
 
 #include "driver_double.h"
 #include "handles.h"
+#include "system.h"
 #include "user32.h"
 #include "world.h"
 
@@ -102,6 +103,18 @@ const std::map<DWORD, const char *> &SystemMessages()
          "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
         {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
         {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
+        // The other errors a read on a device can end with.
+        {21 /*ERROR_NOT_READY*/, "The device is not ready.\r\n"},
+        {22 /*ERROR_BAD_COMMAND*/, "The device does not recognize the command.\r\n"},
+        {23 /*ERROR_CRC*/, "Data error (cyclic redundancy check).\r\n"},
+        {30 /*ERROR_READ_FAULT*/, "The system cannot read from the specified device.\r\n"},
+        {38 /*ERROR_HANDLE_EOF*/, "Reached the end of the file.\r\n"},
+        {121 /*ERROR_SEM_TIMEOUT*/, "The semaphore timeout period has expired.\r\n"},
+        {122 /*ERROR_INSUFFICIENT_BUFFER*/, "The data area passed to a system call is too small.\r\n"},
+        {ERROR_MORE_DATA, "More data is available.\r\n"},
+        {1117 /*ERROR_IO_DEVICE*/, "The request could not be performed because of an I/O device error.\r\n"},
+        {1450 /*ERROR_NO_SYSTEM_RESOURCES*/,
+         "Insufficient system resources exist to complete the requested service.\r\n"},
     };
     return texts;
 }
@@ -201,6 +214,11 @@ bool FormatText(const char *f, DWORD flags, InsertArgs &args, std::string &out)
         }
         char e = *f;
         if (!e) {
+            // A lone "%" at the end of the text is no escape at all.
+            if (!ignore) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return false;
+            }
             out += '%';
             break;
         }
@@ -272,6 +290,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     YieldPoint();
     if (call.Fault())
         return NULL;
+    // Windows 95, 98 and Me: "This parameter may not be NULL." The thread is not created.
+    if (!lpThreadId && IsWindows9x()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
     SimThread *t = StartThread(lpStartAddress, lpParameter, true);
     if (lpThreadId)
         *lpThreadId = (DWORD)ThreadId(t);
@@ -404,15 +427,17 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
 {
     PlatformCall call("VirtualAlloc");
     YieldPoint();
-    if (dwSize == 0 || lpAddress || !(flAllocationType & MEM_COMMIT)) {
+    // A protection is needed: 0 is none of the documented ones.
+    if (dwSize == 0 || lpAddress || !(flAllocationType & MEM_COMMIT) || flProtect == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
     if (call.Fault())
         return NULL;
-    // Whole pages, zero-filled and page-aligned; nothing past the last page is ours.
+    // Whole pages, zero-filled; a new region starts on the allocation granularity (64 KiB). Nothing
+    // past the last page is ours.
     size_t size = (dwSize + 4095) / 4096 * 4096;
-    void *p = aligned_alloc(4096, size);
+    void *p = aligned_alloc(65536, (size + 65535) / 65536 * 65536);
     if (!p) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
@@ -476,6 +501,12 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
         *(char **)lpBuffer = nullptr;
     if (call.Fault())
         return 0;
+    // Without a buffer to write to, and none to allocate, nothing fits: the buffer is looked at
+    // before the message.
+    if (!allocate && !lpBuffer) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
     const char *source = nullptr;
     if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
         source = (const char *)lpSource;

@@ -150,9 +150,8 @@ bool Fail(DWORD error)
 
 // The telephony library's location query: the real signature, reached only through
 // GetProcAddress, as the program must reach it.
-LONG WINAPI tapiGetLocationInfoA(LPSTR lpszCountryCode, LPSTR lpszCityCode)
+LONG LocationInfo(PlatformCall &call, LPSTR lpszCountryCode, LPSTR lpszCityCode)
 {
-    PlatformCall call("tapiGetLocationInfoA");
     YieldPoint();
     ++telephony_location_calls;
     if (auto error = call.Fault())
@@ -165,6 +164,33 @@ LONG WINAPI tapiGetLocationInfoA(LPSTR lpszCountryCode, LPSTR lpszCityCode)
     std::strcpy(lpszCountryCode, "1");
     std::strcpy(lpszCityCode, "555");
     return 0;
+}
+
+LONG WINAPI tapiGetLocationInfoA(LPSTR lpszCountryCode, LPSTR lpszCityCode)
+{
+    PlatformCall call("tapiGetLocationInfoA");
+    return LocationInfo(call, lpszCountryCode, lpszCityCode);
+}
+
+// The same query under its generic name: the only one the telephony library of Windows 95
+// (TAPI 1.4) has; the later libraries keep it for the programs written for that one, as the ANSI
+// version.
+LONG WINAPI tapiGetLocationInfo(LPSTR lpszCountryCode, LPSTR lpszCityCode)
+{
+    PlatformCall call("tapiGetLocationInfo");
+    return LocationInfo(call, lpszCountryCode, lpszCityCode);
+}
+
+// The library's exports by name: the ANSI names came with TAPI 2.0, after Windows 95.
+FARPROC TelephonyExport(const char *name)
+{
+    if (telephony == "no-function")
+        return nullptr;
+    if (std::strcmp(name, "tapiGetLocationInfo") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&tapiGetLocationInfo));
+    if (std::strcmp(name, "tapiGetLocationInfoA") == 0 && !IsWindows95())
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&tapiGetLocationInfoA));
+    return nullptr;
 }
 
 bool IsTelephonyLibraryName(const char *name)
@@ -189,6 +215,11 @@ void SetOsVersion(uint32_t platform, uint32_t major, uint32_t minor)
     version.major = major;
     version.minor = minor;
 }
+
+bool IsWindows9x() { return version.platform == VER_PLATFORM_WIN32_WINDOWS; }
+bool IsWindows95() { return IsWindows9x() && version.major == 4 && version.minor == 0; }
+bool IsWindows98() { return IsWindows9x() && version.major == 4 && version.minor == 10; }
+bool IsNtBefore5() { return version.platform == VER_PLATFORM_WIN32_NT && version.major < 5; }
 
 void SetWindowsDir(const std::string &dir)
 {
@@ -236,6 +267,9 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
         return Fail(ERROR_NOACCESS);
     DWORD size = info->dwOSVersionInfoSize;
     if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    // OSVERSIONINFOEX: "Windows: Unsupported." Windows 95, 98 and Me know only the first size.
+    if (size == sizeof(OSVERSIONINFOEXA) && version.platform == VER_PLATFORM_WIN32_WINDOWS)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
 
     const VersionDetail *detail = nullptr;
@@ -435,17 +469,20 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
     YieldPoint();
     if (call.Fault())
         return nullptr;
+    // No module is the program's own, which exports nothing.
+    if (!hModule) {
+        Fail(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
     if (hModule != reinterpret_cast<HMODULE>(telephony_image) || telephony_refs == 0) {
         Fail(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     // By ordinal, or by a name the library does not export.
-    if (!lpProcName || IS_INTRESOURCE(lpProcName) || std::strcmp(lpProcName, "tapiGetLocationInfoA") != 0 ||
-        telephony == "no-function") {
+    FARPROC function = !lpProcName || IS_INTRESOURCE(lpProcName) ? nullptr : TelephonyExport(lpProcName);
+    if (!function)
         Fail(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&tapiGetLocationInfoA));
+    return function;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)

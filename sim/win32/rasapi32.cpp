@@ -15,8 +15,30 @@ int dialup_connections = 0;  // active connections
 int dialup_queries = 0;
 
 // The entry sizes this system accepts in dwSize: the classic 32-bit entry (a 4-byte handle) and
-// the host's own RASCONNA.
+// the host's own RASCONNA, the same entry with the host's handle.
 constexpr DWORD kClassicEntrySize = 412;
+
+// The later forms of the entry, in the host's layout: the phone-book path and sub-entry (WINVER
+// 0x401), then the entry's GUID (0x500). The remote-access service of Windows 95, 98 and NT 4
+// knows only the classic form and answers ERROR_INVALID_SIZE to these; Me, 2000 and later take
+// them.
+struct RasConn401 {
+    RASCONNA classic;
+    CHAR szPhonebook[MAX_PATH];
+    DWORD dwSubEntry;
+};
+struct RasConn500 {
+    RasConn401 earlier;
+    DWORD guidEntry[4];  // a GUID
+};
+
+bool KnownEntrySize(DWORD size)
+{
+    if (size == kClassicEntrySize || size == sizeof(RASCONNA))
+        return true;
+    bool later_forms = !IsWindows95() && !IsWindows98() && !IsNtBefore5();
+    return later_forms && (size == sizeof(RasConn401) || size == sizeof(RasConn500));
+}
 
 // Writes entry `index` in the layout that `size` names: the handle follows dwSize, aligned to its
 // own width, and the three names follow the handle.
@@ -60,7 +82,7 @@ DWORD WINAPI RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpc
         return count ? ERROR_BUFFER_TOO_SMALL : ERROR_SUCCESS;
     }
     DWORD size = lprasconn->dwSize;
-    if (size != kClassicEntrySize && size != sizeof(RASCONNA))
+    if (!KnownEntrySize(size))
         return ERROR_INVALID_SIZE;
     DWORD needed = count * size;
     if (*lpcb < needed) {

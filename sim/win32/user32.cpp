@@ -630,8 +630,9 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
     YieldPoint();
     if (call.Fault())
         return 0;
+    // Any thread of the process may set a timer on a window; it ticks on the window's own thread.
     Window *w = FindWin(hWnd);
-    if (!hWnd || !w || w->thread != Self()) {
+    if (!hWnd || !w) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -639,7 +640,7 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
     auto it = std::find_if(g_timers.begin(), g_timers.end(),
                            [&](const Timer &t) { return t.hwnd == hWnd && t.id == nIDEvent; });
     // Setting an existing timer again replaces it, and a pending tick with it.
-    Timer t{hWnd, nIDEvent, uElapse, lpTimerFunc, Now() + uElapse, Self()};
+    Timer t{hWnd, nIDEvent, uElapse, lpTimerFunc, Now() + uElapse, w->thread};
     if (it != g_timers.end())
         *it = t;
     else

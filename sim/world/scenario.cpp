@@ -148,10 +148,15 @@ struct Reader {
         Fail(n, "system.windows", "unknown system '" + v + "' (95, 98, me, nt4, 2000, xp, 2003, vista, 7 or a map)");
     }
 
-    // Windows Vista and later no longer send the power events that the documents say were removed
+    // Windows NT before 5.0 sends no power event at all (the events' pages: "Windows NT: Requires
+    // version 5.0 or later"), and Windows Vista and later no longer send those that the documents say were removed
     // there: such a scenario describes something no such system does.
     void CheckSystemSends(const YAML::Node &item, const Event &e, const Scenario &s) const
     {
+        if (e.kind == Event::Power && s.platform == 2 && s.major < 5)
+            Fail(item["power"], "events.power",
+                 "Windows NT before 5.0 sends no power event (system.windows is " +
+                     std::to_string(s.major) + "." + std::to_string(s.minor) + ")");
         if (e.kind != Event::Power || s.platform != 2 || s.major < 6)
             return;
         static const std::map<uint32_t, const char *> removed = {

@@ -17,6 +17,12 @@ namespace sim {
 // ---- version ----
 // What GetVersionExA reports. The build number and service pack follow from the version.
 void SetOsVersion(uint32_t platform, uint32_t major, uint32_t minor);
+// What the calls that differ between versions ask: Windows 95, 98 or Me (platform 1); Windows 95
+// itself (4.0 of platform 1) and 98 (4.10); the NT family before 5.0 (NT 4 and older).
+bool IsWindows9x();
+bool IsWindows95();
+bool IsWindows98();
+bool IsNtBefore5();
 
 // ---- Windows directory and files ----
 void SetWindowsDir(const std::string &dir);

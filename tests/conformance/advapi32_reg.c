@@ -13,8 +13,22 @@ void func_advapi32_reg(void)
     ok(RegOpenKeyA(HKEY_CURRENT_USER, "CONTROL PANEL\\international", &other) == ERROR_SUCCESS,
        "key names are not case-insensitive\n");
     ok(RegCloseKey(other) == ERROR_SUCCESS, "RegCloseKey failed\n");
+    /* A failed open leaves no key behind. */
+    other = (HKEY)(ULONG_PTR)0xdead;
     ok(RegOpenKeyA(HKEY_CURRENT_USER, "Control Panel\\No Such Key", &other) == ERROR_FILE_NOT_FOUND,
        "a missing key did not answer ERROR_FILE_NOT_FOUND\n");
+    ok(other == NULL, "a failed open left %p as the key\n", (void *)other);
+    /* A backslash at the end names the same key. */
+    other = NULL;
+    ok(RegOpenKeyA(HKEY_CURRENT_USER, "Control Panel\\International\\", &other) == ERROR_SUCCESS && other != NULL,
+       "a trailing backslash was refused\n");
+    RegCloseKey(other);
+    /* No parent key is no handle at all. */
+    other = (HKEY)(ULONG_PTR)0xdead;
+    r = RegOpenKeyA(NULL, "Control Panel\\International", &other);
+    ok(r == ERROR_INVALID_HANDLE, "a NULL parent key answered %d, not ERROR_INVALID_HANDLE\n", (int)r);
+    /* Wine 8 leaves the key as it was when the parent is NULL. */
+    ok_windows(other == NULL, "a NULL parent key left %p as the key\n", (void *)other);
     /* An empty or missing subkey opens the key itself. */
     other = NULL;
     ok(RegOpenKeyA(key, NULL, &other) == ERROR_SUCCESS && other == key, "a NULL subkey gave %p for %p\n",
@@ -62,6 +76,11 @@ void func_advapi32_reg(void)
     ok(RegQueryValueExA(key, "Locale", NULL, &type, data, &size) == ERROR_INVALID_HANDLE,
        "a closed key did not answer ERROR_INVALID_HANDLE\n");
     ok(RegCloseKey(key) == ERROR_INVALID_HANDLE, "closing a closed key did not answer ERROR_INVALID_HANDLE\n");
+    /* A predefined key is read without being opened: a missing value is looked up, not refused. */
+    size = sizeof(data);
+    ok(RegQueryValueExA(HKEY_CURRENT_USER, "Conformance No Such Value", NULL, &type, data, &size) ==
+           ERROR_FILE_NOT_FOUND,
+       "a value of HKEY_CURRENT_USER itself was not looked up\n");
     /* A predefined key is always open: closing it succeeds. */
     ok(RegCloseKey(HKEY_CURRENT_USER) == ERROR_SUCCESS, "closing HKEY_CURRENT_USER failed\n");
 }

@@ -9,9 +9,14 @@ static int ends_with_crlf(const char *s, DWORD n) { return n >= 2 && s[n - 2] ==
 void func_kernel32_format(void)
 {
     char buf[512];
+    /* Every error a read on the voice device can end with has a text: the read-failure box shows it. */
     static const DWORD codes[] = {ERROR_INVALID_FUNCTION, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
-                                  ERROR_INVALID_HANDLE, ERROR_GEN_FAILURE, ERROR_INVALID_PARAMETER,
-                                  ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED};
+                                  ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY, ERROR_GEN_FAILURE,
+                                  ERROR_INVALID_PARAMETER, ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED,
+                                  21 /* ERROR_NOT_READY */, 22 /* ERROR_BAD_COMMAND */, 23 /* ERROR_CRC */,
+                                  30 /* ERROR_READ_FAULT */, 38 /* ERROR_HANDLE_EOF */, 121 /* ERROR_SEM_TIMEOUT */,
+                                  122 /* ERROR_INSUFFICIENT_BUFFER */, ERROR_MORE_DATA, ERROR_NOACCESS,
+                                  1117 /* ERROR_IO_DEVICE */, 1450 /* ERROR_NO_SYSTEM_RESOURCES */};
     for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); ++i) {
         memset(buf, 'x', sizeof(buf));
         DWORD n = FormatMessageA(FLAGS, NULL, codes[i], 0, buf, sizeof(buf), NULL);
@@ -81,6 +86,25 @@ void func_kernel32_format(void)
     memset(buf, 0, sizeof(buf));
     n = FormatMessageA(FLAGS, NULL, ERROR_BAD_EXE_FORMAT, 0, buf, sizeof(buf), NULL);
     ok(n > 0 && strstr(buf, "%1") != NULL, "ERROR_BAD_EXE_FORMAT with its insert: '%s'\n", buf);
+
+    /* No buffer, and none to allocate: the buffer is looked at first, whether or not the id has a
+     * text. */
+    SET_ERROR();
+    DWORD none = FormatMessageA(FLAGS, NULL, 0x2FFF0, 0, NULL, 0, NULL);
+    ok(none == 0, "no buffer for an unknown id: %u characters\n", (unsigned)none);
+    /* Wine 8 leaves the last error as it was here. */
+    ok_windows(GetLastError() == ERROR_INSUFFICIENT_BUFFER, "no buffer for an unknown id: error %u\n",
+               (unsigned)GetLastError());
+    SET_ERROR();
+    ok(FormatMessageA(FLAGS, NULL, ERROR_ACCESS_DENIED, 0, NULL, 0, NULL) == 0 &&
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER,
+       "no buffer for a known id: error %u\n", (unsigned)GetLastError());
+
+    /* A lone "%" at the end of a text with inserts is refused. */
+    SET_ERROR();
+    ok(FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "50%", 0, 0, buf, sizeof(buf), NULL) == 0 &&
+           GetLastError() == ERROR_INVALID_PARAMETER,
+       "a trailing %%: error %u\n", (unsigned)GetLastError());
 
     /* Without FORMAT_MESSAGE_FROM_SYSTEM (nor a source) there is nothing to format. */
     SET_ERROR();

@@ -15,18 +15,23 @@ static void test_virtual(void)
     ok(p != NULL, "VirtualAlloc failed, error %u\n", (unsigned)GetLastError());
     if (!p)
         return;
-    ok(((ULONG_PTR)p & 0xFFF) == 0, "%p is not page-aligned\n", (void *)p);
+    /* A new region starts on the allocation granularity, 64 KiB. */
+    ok(((ULONG_PTR)p & 0xFFFF) == 0, "%p is not on the 64 KiB allocation granularity\n", (void *)p);
     /* 33,460 bytes are committed as 9 whole pages: all of them readable, writable and zero. */
     ok(all_zero(p, 9 * 4096), "the pages are not zero-filled\n");
     p[9 * 4096 - 1] = 1;
     ok(p[9 * 4096 - 1] == 1, "the last byte of the last page is not writable\n");
     unsigned char *q = VirtualAlloc(NULL, 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     ok(q != NULL && q != p && all_zero(q, 4096), "a one-byte allocation is not a zeroed page\n");
+    ok(((ULONG_PTR)q & 0xFFFF) == 0, "%p is not on the 64 KiB allocation granularity\n", (void *)q);
     ok(VirtualFree(q, 0, MEM_RELEASE), "VirtualFree failed, error %u\n", (unsigned)GetLastError());
 
     SET_ERROR();
     ok(VirtualAlloc(NULL, 0, MEM_COMMIT, PAGE_READWRITE) == NULL && GetLastError() == ERROR_INVALID_PARAMETER,
        "VirtualAlloc of no bytes: error %u\n", (unsigned)GetLastError());
+    SET_ERROR();
+    ok(VirtualAlloc(NULL, 4096, MEM_COMMIT, 0) == NULL && GetLastError() == ERROR_INVALID_PARAMETER,
+       "VirtualAlloc without a protection: error %u\n", (unsigned)GetLastError());
     SET_ERROR();
     ok(!VirtualFree(p, 4096, MEM_RELEASE) && GetLastError() == ERROR_INVALID_PARAMETER,
        "MEM_RELEASE with a size: error %u\n", (unsigned)GetLastError());

@@ -22,7 +22,17 @@ void func_kernel32_module(void)
     strcat(full, "\\system32\\Tapi32.dll");
     HMODULE third = LoadLibraryA(full);
     ok(third == tapi, "the full path %s gave another module\n", full);
-    ok(GetProcAddress(tapi, "tapiGetLocationInfoA") != NULL, "no tapiGetLocationInfoA, error %u\n",
+    /* Windows 95's telephony library (TAPI 1.4) has only the generic names; the ANSI and Unicode
+     * pairs came with TAPI 2.0, which keeps the generic name as the ANSI version. */
+    if (conformance_win95()) {
+        SET_ERROR();
+        ok_windows(GetProcAddress(tapi, "tapiGetLocationInfoA") == NULL && GetLastError() == ERROR_PROC_NOT_FOUND,
+                   "Windows 95's library has tapiGetLocationInfoA: error %u\n", (unsigned)GetLastError());
+    } else {
+        ok(GetProcAddress(tapi, "tapiGetLocationInfoA") != NULL, "no tapiGetLocationInfoA, error %u\n",
+           (unsigned)GetLastError());
+    }
+    ok(GetProcAddress(tapi, "tapiGetLocationInfo") != NULL, "no tapiGetLocationInfo, error %u\n",
        (unsigned)GetLastError());
     SET_ERROR();
     ok(GetProcAddress(tapi, "conf_no_such_function") == NULL, "a missing function was found\n");
@@ -35,7 +45,7 @@ void func_kernel32_module(void)
        "a missing ordinal: error %u\n", (unsigned)GetLastError());
     ok(FreeLibrary(third), "FreeLibrary of the third reference failed\n");
     ok(FreeLibrary(again), "FreeLibrary of the second reference failed\n");
-    ok(GetProcAddress(tapi, "tapiGetLocationInfoA") != NULL, "one FreeLibrary of two unloaded the library\n");
+    ok(GetProcAddress(tapi, "tapiGetLocationInfo") != NULL, "one FreeLibrary of two unloaded the library\n");
     ok(FreeLibrary(tapi), "FreeLibrary of the first reference failed\n");
     /* Every reference freed: the module is gone. */
     SET_ERROR();
@@ -45,6 +55,10 @@ void func_kernel32_module(void)
     ok(GetProcAddress((HMODULE)(ULONG_PTR)0x12340000, "tapiGetLocationInfoA") == NULL &&
            GetLastError() == ERROR_MOD_NOT_FOUND,
        "GetProcAddress on no module: error %u\n", (unsigned)GetLastError());
+    /* No module is the program's own, which has no such export. */
+    SET_ERROR();
+    ok(GetProcAddress(NULL, "tapiGetLocationInfoA") == NULL && GetLastError() == ERROR_PROC_NOT_FOUND,
+       "GetProcAddress on the program itself: error %u\n", (unsigned)GetLastError());
     SET_ERROR();
     ok(!FreeLibrary((HMODULE)(ULONG_PTR)0x12340000) && GetLastError() == ERROR_MOD_NOT_FOUND,
        "FreeLibrary of no module: error %u\n", (unsigned)GetLastError());

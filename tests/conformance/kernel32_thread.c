@@ -66,9 +66,23 @@ static void test_threads(void)
     ok(!TerminateThread(t, 1) && GetLastError() == ERROR_INVALID_HANDLE,
        "TerminateThread of a closed handle: error %u\n", (unsigned)GetLastError());
 
+    /* Without a place for the identifier: Windows 95, 98 and Me refuse ("This parameter may not be
+     * NULL"); NT creates the thread and returns no identifier. Wine creates it on every version. */
+    SET_ERROR();
+    t = CreateThread(NULL, 0, sleeper, NULL, 0, NULL);
+    if (conformance_win9x())
+        ok_windows(t == NULL && GetLastError() == ERROR_INVALID_PARAMETER,
+                   "a thread without an identifier's place: %p, error %u\n", t, (unsigned)GetLastError());
+    else
+        ok(t != NULL, "a thread without an identifier's place was refused, error %u\n", (unsigned)GetLastError());
+    if (t) {
+        ok(WaitForSingleObject(t, 1000) == WAIT_OBJECT_0, "the thread without an identifier did not end\n");
+        CloseHandle(t);
+    }
+
     /* A terminated thread ends at once with the given code and never runs again. */
     after_sleep = 0;
-    t = CreateThread(NULL, 0, sleeper, NULL, 0, NULL);
+    t = CreateThread(NULL, 0, sleeper, NULL, 0, &id);
     Sleep(50);
     ok(TerminateThread(t, 9), "TerminateThread failed, error %u\n", (unsigned)GetLastError());
     ok(WaitForSingleObject(t, 1000) == WAIT_OBJECT_0, "the terminated thread is not signalled\n");
@@ -90,7 +104,8 @@ static void test_critical_section(void)
     EnterCriticalSection(&section);
     EnterCriticalSection(&section);  /* re-entrant on its own thread */
     in_section = 0;
-    HANDLE t = CreateThread(NULL, 0, enterer, NULL, 0, NULL);
+    DWORD id;
+    HANDLE t = CreateThread(NULL, 0, enterer, NULL, 0, &id);
     ok(WaitForSingleObject(t, 100) == WAIT_TIMEOUT, "the other thread got in while the section was held\n");
     ok(in_section == 0, "the other thread got in while the section was held\n");
     LeaveCriticalSection(&section);

@@ -23,14 +23,21 @@ void func_kernel32_version(void)
     memset(&ex, 0xAB, sizeof(ex));
     ex.dwOSVersionInfoSize = sizeof(ex);
     ok(sizeof(ex) == 156, "OSVERSIONINFOEXA is %u bytes\n", (unsigned)sizeof(ex));
-    ok(GetVersionExA((LPOSVERSIONINFOA)&ex), "GetVersionExA(EX) failed, error %u\n", (unsigned)GetLastError());
-    ok(ex.dwMajorVersion == info.dwMajorVersion && ex.dwMinorVersion == info.dwMinorVersion &&
-           ex.dwPlatformId == info.dwPlatformId && ex.dwBuildNumber == info.dwBuildNumber,
-       "the two structures disagree\n");
-    ok(ex.wProductType >= VER_NT_WORKSTATION && ex.wProductType <= VER_NT_SERVER, "product type %u\n",
-       (unsigned)ex.wProductType);
-    ok(!strcmp(ex.szCSDVersion, info.szCSDVersion), "service packs '%s' and '%s'\n", ex.szCSDVersion,
-       info.szCSDVersion);
+    /* Windows 95, 98 and Me know only OSVERSIONINFOA ("Windows: Unsupported"). */
+    if (conformance_win9x()) {
+        SET_ERROR();
+        ok_windows(!GetVersionExA((LPOSVERSIONINFOA)&ex) && GetLastError() == ERROR_INSUFFICIENT_BUFFER,
+                   "Windows 9x took OSVERSIONINFOEXA: error %u\n", (unsigned)GetLastError());
+    } else {
+        ok(GetVersionExA((LPOSVERSIONINFOA)&ex), "GetVersionExA(EX) failed, error %u\n", (unsigned)GetLastError());
+        ok(ex.dwMajorVersion == info.dwMajorVersion && ex.dwMinorVersion == info.dwMinorVersion &&
+               ex.dwPlatformId == info.dwPlatformId && ex.dwBuildNumber == info.dwBuildNumber,
+           "the two structures disagree\n");
+        ok(ex.wProductType >= VER_NT_WORKSTATION && ex.wProductType <= VER_NT_SERVER, "product type %u\n",
+           (unsigned)ex.wProductType);
+        ok(!strcmp(ex.szCSDVersion, info.szCSDVersion), "service packs '%s' and '%s'\n", ex.szCSDVersion,
+           info.szCSDVersion);
+    }
 
     static const DWORD wrong[] = {0, 1, sizeof(OSVERSIONINFOA) - 1, sizeof(OSVERSIONINFOA) + 1,
                                   sizeof(OSVERSIONINFOEXA) - 1, sizeof(OSVERSIONINFOEXA) + 1};

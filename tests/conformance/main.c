@@ -68,6 +68,35 @@ void winetest_skip(const char *file, int line, const char *format, ...)
 
 HINSTANCE conformance_instance(void) { return GetModuleHandleA(NULL); }
 
+static OSVERSIONINFOA os_version(void)
+{
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    GetVersionExA(&info);
+    return info;
+}
+
+int conformance_win9x(void) { return os_version().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS; }
+
+int conformance_win95(void)
+{
+    OSVERSIONINFOA v = os_version();
+    return v.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && v.dwMajorVersion == 4 && v.dwMinorVersion == 0;
+}
+
+int conformance_win98(void)
+{
+    OSVERSIONINFOA v = os_version();
+    return v.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && v.dwMajorVersion == 4 && v.dwMinorVersion == 10;
+}
+
+int conformance_nt_before5(void)
+{
+    OSVERSIONINFOA v = os_version();
+    return v.dwPlatformId == VER_PLATFORM_WIN32_NT && v.dwMajorVersion < 5;
+}
+
 /* ---- the suite's window class ---- */
 
 static struct {
@@ -153,7 +182,9 @@ int conformance_main(int argc, char **argv)
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     winetest_wine = ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
-    printf("conformance: %s\n", winetest_wine ? "under Wine" : "in the world");
+    OSVERSIONINFOA v = os_version();
+    printf("conformance: %s, Windows %u.%u platform %u\n", winetest_wine ? "under Wine" : "in the world",
+           (unsigned)v.dwMajorVersion, (unsigned)v.dwMinorVersion, (unsigned)v.dwPlatformId);
     int all_executed = 0, all_failures = 0, all_todos = 0, all_skipped = 0, ran = 0;
     for (size_t i = 0; i < sizeof(areas) / sizeof(areas[0]); ++i) {
         if (!wanted(argc, argv, areas[i].name))

@@ -10,6 +10,12 @@ typedef struct {
     CHAR szDeviceName[RAS_MaxDeviceName + 1];
 } classic_entry;
 
+typedef struct {
+    classic_entry classic;
+    CHAR szPhonebook[MAX_PATH];
+    DWORD dwSubEntry;
+} later_entry;
+
 void func_rasapi32(void)
 {
     classic_entry entries[2];
@@ -35,6 +41,28 @@ void func_rasapi32(void)
     entries[0].dwSize = 0;
     ok_windows(RasEnumConnectionsA((LPRASCONNA)entries, &cb, &count) == ERROR_INVALID_SIZE,
                "a zero dwSize did not answer ERROR_INVALID_SIZE\n");
+    /* The later forms of the entry (WINVER 0x401: phone book and sub-entry; 0x500: the entry's
+     * GUID): Windows 95, 98 and NT 4 know only the classic one and answer ERROR_INVALID_SIZE; Me,
+     * 2000 and later take them. */
+    struct {
+        later_entry entry;
+        DWORD guidEntry[4]; /* a GUID */
+    } later[2];
+    memset(later, 0, sizeof(later));
+    DWORD sizes[2] = {sizeof(later_entry), sizeof(later[0])};
+    for (int i = 0; i < 2; ++i) {
+        later[0].entry.classic.dwSize = sizes[i];
+        cb = sizeof(later);
+        count = 99;
+        r = RasEnumConnectionsA((LPRASCONNA)later, &cb, &count);
+        if (conformance_win95() || conformance_win98() || conformance_nt_before5())
+            ok_windows(r == ERROR_INVALID_SIZE, "an entry of %u bytes: %u, expected ERROR_INVALID_SIZE\n",
+                       (unsigned)sizes[i], (unsigned)r);
+        else
+            ok_windows(r == ERROR_SUCCESS && count == 0, "an entry of %u bytes: %u, count %u\n", (unsigned)sizes[i],
+                       (unsigned)r, (unsigned)count);
+    }
+
     entries[0].dwSize = sizeof(classic_entry);
     ok_windows(RasEnumConnectionsA((LPRASCONNA)entries, NULL, &count) == ERROR_INVALID_PARAMETER,
                "no size pointer did not answer ERROR_INVALID_PARAMETER\n");

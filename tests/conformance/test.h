@@ -60,6 +60,14 @@ void conformance_pump(DWORD ms);
 
 #define SET_ERROR() SetLastError(0xdeadbeef)
 
+/* The running system, as GetVersionExA reports it: Windows 95, 98 or Me (platform 1); Windows 95
+ * itself (4.0); Windows 98 (4.10); the NT family before 5.0. The facts that differ between versions
+ * are checked on the versions they concern. */
+int conformance_win9x(void);
+int conformance_win95(void);
+int conformance_win98(void);
+int conformance_nt_before5(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -35,6 +35,14 @@ static void CALLBACK timer_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time)
     proc_hwnd = hwnd;
 }
 
+static UINT_PTR timer_from_thread;
+
+static DWORD WINAPI set_timer_from_thread(LPVOID param)
+{
+    timer_from_thread = SetTimer((HWND)param, 11, 30, NULL);
+    return 0;
+}
+
 /* Takes the next message, which must be there already: a marker is posted behind whatever is
  * expected, so GetMessageA never waits for long. */
 static MSG next(void)
@@ -73,7 +81,8 @@ static void test_order(void)
      * the sender gets the window procedure's answer. */
     nlog = 0;
     PostMessageA(hwnd, WM_USER + 1, 4, 0);
-    HANDLE t = CreateThread(NULL, 0, send_from_thread, NULL, 0, NULL);
+    DWORD tid;
+    HANDLE t = CreateThread(NULL, 0, send_from_thread, NULL, 0, &tid);
     ok(WaitForSingleObject(t, 200) == WAIT_TIMEOUT, "the sender did not wait for the window's thread\n");
     MSG d = next();
     ok(nlog == 1 && log_msgs[0] == WM_USER + 2 && log_params[0] == 7,
@@ -83,6 +92,17 @@ static void test_order(void)
     ok(WaitForSingleObject(t, 1000) == WAIT_OBJECT_0, "the sender did not finish\n");
     ok(sent_answer == 0x1234, "the sender got %#x, expected the procedure's answer 0x1234\n", (unsigned)sent_answer);
     CloseHandle(t);
+
+    /* Another thread of the process may set a timer on the window: it ticks on the window's thread. */
+    t = CreateThread(NULL, 0, set_timer_from_thread, hwnd, 0, &tid);
+    ok(WaitForSingleObject(t, 1000) == WAIT_OBJECT_0, "the timer's thread did not finish\n");
+    CloseHandle(t);
+    ok(timer_from_thread == 11, "SetTimer from another thread answered %u, error %u\n",
+       (unsigned)timer_from_thread, (unsigned)GetLastError());
+    MSG other = next();
+    ok(other.hwnd == hwnd && other.message == WM_TIMER && other.wParam == 11,
+       "the other thread's timer gave %#x %u\n", other.message, (unsigned)other.wParam);
+    ok(KillTimer(hwnd, 11), "KillTimer of the other thread's timer failed\n");
 
     /* An expired timer waits behind posted messages; WM_QUIT comes after the posted messages and,
      * as in Wine's server (get_message in server/queue.c checks the quit flag before timers), before a

@@ -108,7 +108,8 @@ void func_user32_msgbox(void)
 
     /* A message sent from another thread is handled inside the box. */
     sent_seen = 0;
-    HANDLE t = CreateThread(NULL, 0, sender, NULL, 0, NULL);
+    DWORD tid;
+    HANDLE t = CreateThread(NULL, 0, sender, NULL, 0, &tid);
     r = MessageBoxA(NULL, "text", "sent box", MB_OK);
     ok(r == IDOK, "the box answered %d\n", r);
     ok(WaitForSingleObject(t, 2000) == WAIT_OBJECT_0, "the sender did not end\n");

@@ -259,7 +259,8 @@ static void test_destroy_other_thread(void)
         return;
     }
     other_thread_window = conformance_window(0, 0, 10, 10, NULL, NULL);
-    HANDLE t = CreateThread(NULL, 0, destroy_other, NULL, 0, NULL);
+    DWORD tid;
+    HANDLE t = CreateThread(NULL, 0, destroy_other, NULL, 0, &tid);
     WaitForSingleObject(t, INFINITE);
     CloseHandle(t);
     ok(!destroy_result && destroy_error == ERROR_ACCESS_DENIED,
