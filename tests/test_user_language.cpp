@@ -53,6 +53,9 @@ TEST(UserLanguage, LastTwoHexDigitsOfTheLocaleDecide)
     EXPECT_EQ(LanguageFor(true, Sz("00000804")), 4u);
     EXPECT_EQ(LanguageFor(true, Sz("00000812")), 18u);
     EXPECT_EQ(LanguageFor(true, Sz("  0x411")), 17u);
+    // The prefix in either case, and followed by any digit, 0 included.
+    EXPECT_EQ(LanguageFor(true, Sz("0X412")), 18u);
+    EXPECT_EQ(LanguageFor(true, Sz("0x00000411")), 17u);
 }
 
 TEST(UserLanguage, UnreadableLocaleMeansEnglish)
@@ -71,6 +74,9 @@ TEST(UserLanguage, UnparsableLocaleMeansZero)
     // Parsing stops at the first character that is not a hexadecimal digit: "E" is one.
     EXPECT_EQ(LanguageFor(true, Sz("English")), 14u);
     EXPECT_EQ(LanguageFor(true, Sz("-")), 0u);
+    // "0x" without a digit after it is the number 0 followed by an "x".
+    EXPECT_EQ(LanguageFor(true, Sz("0x")), 0u);
+    EXPECT_EQ(LanguageFor(true, Sz("0Xg411")), 0u);
 }
 
 TEST(UserLanguage, ValueWithoutTerminatorIsReadWithinItsTwentyBytes)

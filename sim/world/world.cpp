@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -83,6 +84,39 @@ thread_local PlatformCall *t_call = nullptr;
 
 std::optional<std::mt19937_64> g_preempt;
 
+// The watchdog. A program thread that runs on without ever making a platform call (a loop that
+// cannot end) keeps the baton for good: the clock stops and nothing else can ever happen. Every
+// platform call and every step of the clock counts as progress; a run that shows none for this long
+// in real time hangs, and ends as a run that hit its time limit does (status 124).
+constexpr int kHangSeconds = 20;
+std::atomic<uint64_t> g_progress{0};
+std::atomic<bool> g_watching{false};
+
+void StartWatchdog()
+{
+    if (g_watching.exchange(true))
+        return;
+    std::thread([] {
+        uint64_t seen = g_progress.load();
+        int still = 0;
+        while (g_watching.load()) {
+            sleep(1);
+            uint64_t now = g_progress.load();
+            if (now != seen) {
+                seen = now;
+                still = 0;
+                continue;
+            }
+            if (++still >= kHangSeconds && g_watching.load()) {
+                fprintf(stderr, "world: no platform call and no step of the clock for %d s of real time: "
+                                "the program hangs\n", kHangSeconds);
+                fflush(stderr);
+                _exit(124);
+            }
+        }
+    }).detach();
+}
+
 int g_codepage = 1252;
 
 SimThread *PickRunnable()
@@ -110,6 +144,7 @@ SimThread *PickRunnable()
 // Advances the clock to the next due moment and runs the first event due then.
 void Advance()
 {
+    g_progress.fetch_add(1, std::memory_order_relaxed);
     Ms next = kNever;
     if (!g_events.empty())
         next = g_events.begin()->first.first;
@@ -235,7 +270,9 @@ int RunMain(const std::function<int()> &body)
     t_self->id = 1;
     t_self->state = SimThread::Running;
     t_self->go = true;
+    StartWatchdog();
     int code = body();
+    g_watching = false;
     t_self->exit_code = (DWORD)code;
     return code;
 }
@@ -276,6 +313,7 @@ void SetPreemptSeed(uint64_t seed) { g_preempt.emplace(seed); }
 
 PlatformCall::PlatformCall(const char *name) : name_(name)
 {
+    g_progress.fetch_add(1, std::memory_order_relaxed);
     if (t_depth++ > 0)
         return;
     {
