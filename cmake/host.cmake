@@ -17,6 +17,8 @@ endif()
 if(VUDIZERI_FUZZ)
   include(cmake/fuzz.cmake)
 endif()
+# The coverage build (preset "coverage", scripts/coverage.sh): the program's code counted, unoptimised.
+option(VUDIZERI_COVERAGE "Count the program's lines and branches (host only)" OFF)
 
 # The program's resources, compiled by the same resource compiler as the Windows build and
 # embedded in the host binaries, where sim/ finds its templates and icons.
@@ -44,6 +46,12 @@ target_include_directories(program BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/sim/include
 target_include_directories(program PUBLIC ${PROGRAM_INCLUDES})
 target_compile_options(program PRIVATE ${PROGRAM_WARNINGS} -fno-exceptions)
 target_link_libraries(program PUBLIC sim)
+if(VUDIZERI_COVERAGE)
+  # Every process that runs the program ends with _exit: the wrapper dumps the counters first.
+  target_compile_options(program PRIVATE --coverage -O0)
+  target_sources(program PRIVATE ${CMAKE_SOURCE_DIR}/tools/coverage_exit.cpp)
+  target_link_options(program INTERFACE --coverage -Wl,--wrap=_exit)
+endif()
 
 add_executable(vudizeri-sim ${CMAKE_SOURCE_DIR}/tools/vudizeri_sim.cpp)
 target_compile_options(vudizeri-sim PRIVATE -Wall -Wextra -Werror)

@@ -123,6 +123,7 @@ def sync_tree(root, tree):
         src = os.path.join(root, part)
         if os.path.isfile(src):
             dst = os.path.join(tree, part)
+            os.makedirs(tree, exist_ok=True)
             with open(src, "rb") as f:
                 data = f.read()
             if not os.path.exists(dst) or open(dst, "rb").read() != data:
