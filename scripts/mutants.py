@@ -212,7 +212,8 @@ def prepare(root, out, parsed, all_mutants, jobs):
                     raise RuntimeError("the schema of %s does not compile:\n%s" % (name, errors[-3000:]))
                 skip |= bad
                 write_if_changed(source, lib.Schema(text, toks, ms, skip).emit())
-    p = subprocess.run(["cmake", "--build", build, "-j", str(jobs), "--target", "vudizeri-tests", "vudizeri-sim"],
+    p = subprocess.run(["cmake", "--build", build, "-j", str(jobs), "--target", "vudizeri-tests", "vudizeri-sim",
+                        "vudizeri-wine-lines", "vudizeri-conformance"],
                        capture_output=True, text=True)
     if p.returncode != 0:
         raise RuntimeError("the scratch build failed:\n" + p.stdout[-4000:] + p.stderr[-4000:])
@@ -281,14 +282,15 @@ def probe(build, tests, jobs, key):
 
     with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
         results = list(pool.map(one, range(len(tests))))
-    with open(cache, "w") as f:
-        json.dump({"key": key, "tests": results}, f)
+    if all(r["passed"] for r in results):
+        with open(cache, "w") as f:
+            json.dump({"key": key, "tests": results}, f)
     return results
 
 
 def build_key(build):
     h = hashlib.sha256()
-    for target in ("bin/vudizeri-tests", "bin/vudizeri-sim"):
+    for target in ("bin/vudizeri-tests", "bin/vudizeri-sim", "bin/vudizeri-wine-lines"):
         with open(os.path.join(build, target), "rb") as f:
             h.update(hashlib.sha256(f.read()).digest())
     return h.hexdigest()
@@ -402,7 +404,7 @@ def main(argv=None):
     failing = [p for p in probes if not p["passed"]]
     if failing:
         for p in failing:
-            log("mutants: %s fails without any mutant:\n%s" % (p["name"], p["output"][-2000:]))
+            log("mutants: %s fails without any mutant:\n%s" % (p["name"], p["output"][-1200:]))
         return 2
     tests_by_name = {t["name"]: t for t in tests}
     reach = {}
