@@ -352,6 +352,8 @@ def main(argv=None):
     ap.add_argument("--jobs", "-j", type=int, default=2, help="mutants run side by side (default 2)")
     ap.add_argument("--timeout", type=float, default=60, help="seconds one test may take under a mutant (cap, default 60)")
     ap.add_argument("--list", action="store_true", help="print the mutants and their keys; build nothing")
+    ap.add_argument("--only", metavar="LIST", help="only the mutants named in LIST, one FILE#N or key a line "
+                    "(e.g. the SURVIVED lines of an earlier report)")
     ap.add_argument("--replay", metavar="FILE#N|KEY", help="run one mutant against every test that reaches it, with their output")
     ap.add_argument("--suite", choices=SUITES, help="with --replay: also run that suite on the mutant (a build of its own)")
     ap.add_argument("--out", default=os.path.join(ROOT, "build", "mutants"), help="scratch folder (default build/mutants)")
@@ -382,6 +384,18 @@ def main(argv=None):
         if key not in by_key:
             log("mutants: %s names no mutant of these sources: %s" % (DECLARED, key))
     selected = [m for m in mutants if only is None or m.file in only]
+    if a.only:
+        wanted = set()
+        with open(a.only, encoding="utf-8") as f:
+            for line in f:
+                found = re.search(r"(?:SURVIVED )?(\S+#\d+)", line)
+                if found:
+                    m = find_mutant(mutants, found.group(1))
+                    if m:
+                        wanted.add(m.id)
+                    else:
+                        log("mutants: no mutant %s" % found.group(1))
+        selected = [m for m in selected if m.id in wanted]
 
     if a.list:
         for m in selected:
@@ -444,6 +458,8 @@ def main(argv=None):
         if m.id in schema_skip:
             return m, ("schema",), None
         found, hung, out = attack(m.id, tests_by_name, reach.get(m.id, []), a.timeout)
+        if found is None:
+            log("... not caught by the host tests: %s#%d %s" % (m.file, m.index, m.key))
         return m, (found, hung), out
 
     done = 0

@@ -447,7 +447,7 @@ def derive(path, text, constants):
     for i, m in enumerate(mutants, 1):
         m.index = i
         m.line = toks[min(m.site.lo, len(toks) - 1)].line if not isinstance(m.edit[0], int) else toks[m.edit[0]].line
-        base = "%s:%s: %s" % (path, m.site.function, context(toks, text, m))
+        base = "%s:%s: %s" % (path, m.site.function, context(toks, text, m).strip())
         seen[base] = seen.get(base, 0) + 1
         m.key = base if seen[base] == 1 else "%s #%d" % (base, seen[base])
     return toks, mutants

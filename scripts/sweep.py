@@ -13,7 +13,7 @@ Address/UndefinedBehaviorSanitizer build, each run under a time limit. Every run
   held    the `held` account lists more than the program keeps by design and the failed call keeps
   block   a wave device, or the watch thread's read, may still use the block, but it was released
   misuse  the program entered, left or deleted a critical section that was deleted or never
-          initialised (the world's `misuse` event)
+          initialised, or left one it does not own (the world's `misuse` event)
 
 Called by scripts/sweep.sh; standard library only.
 """

@@ -269,7 +269,7 @@ TEST(SimHeld, TheAccountListsWhatIsStillHeldInTheOrderAcquiredAndWhatAFaultKept)
     });
 }
 
-TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionOrBeforeItsInitialisationIsReported)
+TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrLeftUnownedIsReported)
 {
     InWorld([] {
         static std::vector<std::string> misuse;
@@ -282,9 +282,13 @@ TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionOrBeforeItsInitialisationI
         static CRITICAL_SECTION a, never;
         InitializeCriticalSection(&a);
         EnterCriticalSection(&a);
+        EnterCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        EXPECT_TRUE(misuse.empty());
+        // Left once more than entered: the thread no longer owns it.
         LeaveCriticalSection(&a);
         DeleteCriticalSection(&a);
-        EXPECT_TRUE(misuse.empty());
         // Every use after the deletion is reported, each time, and the world goes on.
         EnterCriticalSection(&a);
         EnterCriticalSection(&a);
@@ -300,6 +304,7 @@ TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionOrBeforeItsInitialisationI
         LeaveCriticalSection(&a);
         DeleteCriticalSection(&a);
         const std::vector<std::string> expected = {
+            "LeaveCriticalSection critical-section not-owned",
             "EnterCriticalSection critical-section deleted", "EnterCriticalSection critical-section deleted",
             "LeaveCriticalSection critical-section deleted", "LeaveCriticalSection critical-section deleted",
             "DeleteCriticalSection critical-section deleted",

@@ -400,8 +400,13 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
         return;
     }
     CriticalState &state = Section(cs, "LeaveCriticalSection");
-    if (state.owner != Self() || state.recursion == 0)
-        return;  // leaving a section one does not own is undefined; the world ignores it
+    if (state.owner != Self() || state.recursion == 0) {
+        // Leaving a section the thread does not own is the program's fault too: on Windows it
+        // corrupts the section, and another thread may then wait in EnterCriticalSection for ever.
+        if (state.valid)
+            Emit("misuse", {{"call", "LeaveCriticalSection"}, {"kind", "critical-section"}, {"state", "not-owned"}});
+        return;
+    }
     if (--state.recursion == 0) {
         state.owner = nullptr;
         cs->OwningThread = NULL;
