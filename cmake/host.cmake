@@ -71,8 +71,8 @@ if(VUDIZERI_TESTS)
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
   target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
   add_dependencies(vudizeri-tests vudizeri-sim)
-  # A test whose program hangs fails within a minute: the world's watchdog ends a run that makes no
-  # progress for 20 s, and no test of the world takes more than a minute. The Wine suites start Wine
+  # A test whose program hangs fails within a minute: the world's watchdog ends a run whose threads
+  # neither wait nor let the clock move for 20 s, and no test of the world takes more than a minute. The Wine suites start Wine
   # and build its prefix: they keep ten minutes.
   # The ThreadSanitizer build runs the threading suites (their names start with Threads).
   if(VUDIZERI_SANITIZE STREQUAL "thread")

@@ -7,6 +7,8 @@
 
 #include <mmsystem.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -315,6 +317,27 @@ TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrL
         EXPECT_EQ(misuse, expected);
         EXPECT_TRUE(sim::HeldItems().empty()) << sim::HeldItems().dump();
     });
+}
+
+TEST(SimWorld, AProgramThreadThatNeverWaitsIsEndedAsAHang)
+{
+    // A loop that only makes platform calls that never block keeps the clock where it is for good.
+    std::string output;
+    auto start = std::chrono::steady_clock::now();
+    bool ended = support::InChild(
+        [] {
+            setenv("VUDIZERI_WORLD_HANG_SECONDS", "2", 1);
+            sim::RunMain([] {
+                for (;;)
+                    GetTickCount();
+                return 0;
+            });
+        },
+        &output);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_FALSE(ended);
+    EXPECT_NE(output.find("for 2 s of real time: the program hangs"), std::string::npos) << output;
+    EXPECT_LT(seconds, 15) << output;
 }
 
 TEST(SimDriver, ARemovedDeviceStaysRemovedForTheHandlesOpenedBefore)
