@@ -127,7 +127,7 @@ def sync_tree(root, tree):
             with open(src, "rb") as f:
                 data = f.read()
             if not os.path.exists(dst) or open(dst, "rb").read() != data:
-                shutil.copy2(src, dst)
+                shutil.copyfile(src, dst)
             continue
         for base, dirs, files in os.walk(src):
             dirs[:] = sorted(d for d in dirs if d not in ("__pycache__", "build"))
@@ -138,7 +138,7 @@ def sync_tree(root, tree):
                 with open(s, "rb") as f:
                     data = f.read()
                 if not os.path.exists(d) or open(d, "rb").read() != data:
-                    shutil.copy2(s, d)
+                    shutil.copyfile(s, d)
 
 
 def compile_commands(build):
