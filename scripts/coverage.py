@@ -21,6 +21,7 @@ UNREACHABLE = os.path.join("tests", "coverage.unreachable")
 
 def gcov_json(build):
     """Every program source's gcov record: {relative path: {line: (count, [branch counts])}}."""
+    build = os.path.abspath(build)
     objdir = os.path.join(build, "CMakeFiles", "program.dir")
     out = {}
     for d in PROGRAM_DIRS:
