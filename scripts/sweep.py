@@ -12,6 +12,8 @@ Address/UndefinedBehaviorSanitizer build, each run under a time limit. Every run
           before the close (only a refused RegisterClassA or CreateWindowExA rightly exits at once)
   held    the `held` account lists more than the program keeps by design and the failed call keeps
   block   a wave device, or the watch thread's read, may still use the block, but it was released
+  misuse  the program entered, left or deleted a critical section that was deleted or never
+          initialised, or left one it does not own (the world's `misuse` event)
 
 Called by scripts/sweep.sh; standard library only.
 """
@@ -28,7 +30,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-KINDS = ("crash", "hang", "exit", "held", "block")
+KINDS = ("crash", "hang", "exit", "held", "block", "misuse")
 
 # The block the wave devices play from and record into (VirtualAlloc of the block's read length).
 BLOCK_BYTES = 33460
@@ -205,6 +207,10 @@ def judge(run, limit):
         run.findings.append(("crash", "the trace has no `end` event"))
         return True
     fault_at = next((e["t"] for e in ev if e.get("ev") == "fault"), None)
+    for e in ev:
+        if e.get("ev") == "misuse":
+            run.findings.append(("misuse", "%s on a %s %s at %.3f s" % (e.get("call"), e.get("state"),
+                                                                       e.get("kind"), e["t"] / 1000)))
     if end.get("reason") == "idle":
         run.findings.append(("hang", "the world went idle at %.3f s: nothing left could ever happen" % (end["t"] / 1000)))
     exit_ev = next((e for e in ev if e.get("ev") == "exit"), None)

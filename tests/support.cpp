@@ -115,6 +115,13 @@ Run Play(const std::string &yaml)
             run.events.push_back(Json::parse(text.substr(pos, nl - pos)));
         pos = nl + 1;
     }
+    // Whatever a test checks, a program that uses a critical section it deleted, or never
+    // initialised, fails it.
+    for (const Json &e : run.events)
+        if (e["ev"] == "misuse")
+            ADD_FAILURE() << "the program used a " << e["state"].get<std::string>() << " "
+                          << e["kind"].get<std::string>() << " (" << e["call"].get<std::string>() << ") at "
+                          << e["t"].dump() << " ms";
     return run;
 }
 

@@ -225,6 +225,20 @@ TEST(ChoresApplet, ARestoreThatCannotDeleteLeavesTheAppletAndTheSpare)
     ASSERT_EQ(run.status, 0) << run.Dump();
     EXPECT_EQ(FileOps(run), "attributes(failed) delete(failed) copy(failed) ") << run.Dump();
     EXPECT_EQ(run.Find("exit")["code"], 0) << run.Dump();
+
+    // A delete refused on its own (the applet in use) does not stop the restore: the copy
+    // overwrites the applet, which the attribute change has made writable.
+    run = support::Play("name: t\nsystem:\n  windows: xp\n" + std::string(kSpareAndReadOnlyApplet) +
+                        "driver: {voice: 0, control: 0}\n"
+                        "faults: [{call: DeleteFileA, error: 32}]\n"
+                        "events: [{at: 3, close: true}]\n");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    EXPECT_EQ(FileOps(run), "attributes delete(failed) copy ") << run.Dump();
+    Json copy = run.Find("file", {{"op", "copy"}});
+    ASSERT_FALSE(copy.is_null()) << run.Dump();
+    EXPECT_EQ(copy["from"], kSpare) << run.Dump();
+    EXPECT_EQ(copy["path"], kApplet) << run.Dump();
+    EXPECT_EQ(copy["attributes"], 0x24) << run.Dump();
 }
 
 }  // namespace

@@ -26,6 +26,10 @@ Outcome Ask(const std::string &windows, int dialup, unsigned status, const std::
                        "}\n  - {at: 3, power: " + event + "}\n  - {at: 4, close: true}\n";
     support::Run run = support::Play(yaml);
     EXPECT_EQ(run.status, 0) << run.Dump();
+    // The dial-up check gives back its memory and its lock: the program ends holding only the
+    // telephony library.
+    for (const auto &item : run.Find("held")["items"])
+        EXPECT_EQ(item["kind"], "module") << run.Dump();
     auto answers = run.Of("power");
     EXPECT_EQ(answers.size(), 1u) << run.Dump();
     if (out)
@@ -109,12 +113,21 @@ TEST(PowerVeto, NT4SendsNoPowerEventSoSuchAScenarioIsRefused)
 
 TEST(PowerVeto, AFailedEnumerationRefuses)
 {
-    support::Run run = support::Play("name: t\nsystem: {windows: 98, dialup: 1}\ndriver: {voice: 0, control: 0}\n"
-                                     "faults: [{call: RasEnumConnectionsA, error: 668}]\n"
-                                     "events: [{at: 1.5, status: 0x200}, {at: 3, power: query-suspend}, "
-                                     "{at: 4, close: true}]\n");
-    ASSERT_EQ(run.status, 0) << run.Dump();
-    EXPECT_FALSE(run.Find("power", {{"answer", "deny"}, {"dialup_queries", 1}}).is_null()) << run.Dump();
+    // The enumeration refused, or no memory (or no lock on it) to enumerate into: not connected, so
+    // the request is refused, and whatever was allocated is given back.
+    const std::pair<const char *, int> faults[] = {
+        {"{call: RasEnumConnectionsA, error: 668}", 1}, {"{call: GlobalAlloc}", 0}, {"{call: GlobalLock}", 0}};
+    for (const auto &fault : faults) {
+        support::Run run = support::Play("name: t\nsystem: {windows: 98, dialup: 1}\ndriver: {voice: 0, control: 0}\n"
+                                         "faults: [" + std::string(fault.first) + "]\n"
+                                         "events: [{at: 1.5, status: 0x200}, {at: 3, power: query-suspend}, "
+                                         "{at: 4, close: true}]\n");
+        ASSERT_EQ(run.status, 0) << run.Dump();
+        EXPECT_FALSE(run.Find("power", {{"answer", "deny"}, {"dialup_queries", fault.second}}).is_null())
+            << fault.first << "\n" << run.Dump();
+        for (const auto &item : run.Find("held")["items"])
+            EXPECT_EQ(item["kind"], "module") << fault.first << "\n" << run.Dump();
+    }
 }
 
 TEST(PowerVeto, WithTheBitClearNothingIsRefused)

@@ -7,6 +7,8 @@
 
 #include <mmsystem.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,9 +54,24 @@ TEST(SimDriver, VoiceReadStaysPendingUntilTheDriverSpeaks)
         EXPECT_FALSE(ReadFile(voice, block, sizeof(block), &n, NULL));
         EXPECT_EQ(GetLastError(), 31u);
         EXPECT_EQ(sim::Now(), 1234);
-        // A buffer too short for the driver's fields is refused at once.
-        EXPECT_FALSE(ReadFile(voice, block, 100, &n, NULL));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+        // Any length but the driver contract's is refused at once, shorter or longer, and the trace
+        // shows the length of every read the driver was asked for.
+        static std::vector<int64_t> lengths;
+        sim::EnableTraceDetail("read");
+        sim::SetTraceSink([](const std::string &line) {
+            auto e = support::Json::parse(line);
+            if (e["ev"] == "read")
+                lengths.push_back(e["length"].get<int64_t>());
+        });
+        for (DWORD length : {100u, 33459u, 33461u, 36864u}) {
+            EXPECT_FALSE(ReadFile(voice, block, length, &n, NULL)) << length;
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << length;
+        }
+        EXPECT_EQ(sim::Now(), 1234);
+        sim::At(2000, [] { sim::DriverRequest(0, 0); });
+        EXPECT_TRUE(ReadFile(voice, block, sizeof(block), &n, NULL));
+        EXPECT_EQ(sim::Now(), 2000);
+        EXPECT_EQ(lengths, (std::vector<int64_t>{100, 33459, 33461, 36864, 33460}));
         EXPECT_TRUE(CloseHandle(voice));
     });
 }
@@ -252,6 +269,75 @@ TEST(SimHeld, TheAccountListsWhatIsStillHeldInTheOrderAcquiredAndWhatAFaultKept)
         EXPECT_EQ(actual, expected) << "expected:\n" << Lines(expected) << "actual:\n" << Lines(actual);
         (void)first, (void)kept, (void)hwnd;
     });
+}
+
+TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrLeftUnownedIsReported)
+{
+    InWorld([] {
+        static std::vector<std::string> misuse;
+        sim::SetTraceSink([](const std::string &line) {
+            auto e = support::Json::parse(line);
+            if (e["ev"] == "misuse")
+                misuse.push_back(e["call"].get<std::string>() + " " + e["kind"].get<std::string>() + " " +
+                                 e["state"].get<std::string>());
+        });
+        static CRITICAL_SECTION a, never;
+        InitializeCriticalSection(&a);
+        EnterCriticalSection(&a);
+        EnterCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        EXPECT_TRUE(misuse.empty());
+        // Left once more than entered: the thread no longer owns it.
+        LeaveCriticalSection(&a);
+        DeleteCriticalSection(&a);
+        // Every use after the deletion is reported, each time, and the world goes on.
+        EnterCriticalSection(&a);
+        EnterCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        DeleteCriticalSection(&a);
+        EnterCriticalSection(&never);
+        LeaveCriticalSection(&never);
+        DeleteCriticalSection(&never);
+        // Initialised again, the section is like any other.
+        InitializeCriticalSection(&a);
+        EnterCriticalSection(&a);
+        LeaveCriticalSection(&a);
+        DeleteCriticalSection(&a);
+        const std::vector<std::string> expected = {
+            "LeaveCriticalSection critical-section not-owned",
+            "EnterCriticalSection critical-section deleted", "EnterCriticalSection critical-section deleted",
+            "LeaveCriticalSection critical-section deleted", "LeaveCriticalSection critical-section deleted",
+            "DeleteCriticalSection critical-section deleted",
+            "EnterCriticalSection critical-section uninitialised",
+            "LeaveCriticalSection critical-section uninitialised",
+            "DeleteCriticalSection critical-section uninitialised",
+        };
+        EXPECT_EQ(misuse, expected);
+        EXPECT_TRUE(sim::HeldItems().empty()) << sim::HeldItems().dump();
+    });
+}
+
+TEST(SimWorld, AProgramThreadThatNeverWaitsIsEndedAsAHang)
+{
+    // A loop that only makes platform calls that never block keeps the clock where it is for good.
+    std::string output;
+    auto start = std::chrono::steady_clock::now();
+    bool ended = support::InChild(
+        [] {
+            setenv("VUDIZERI_WORLD_HANG_SECONDS", "2", 1);
+            sim::RunMain([] {
+                for (;;)
+                    GetTickCount();
+                return 0;
+            });
+        },
+        &output);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_FALSE(ended);
+    EXPECT_NE(output.find("for 2 s of real time: the program hangs"), std::string::npos) << output;
+    EXPECT_LT(seconds, 15) << output;
 }
 
 TEST(SimDriver, ARemovedDeviceStaysRemovedForTheHandlesOpenedBefore)

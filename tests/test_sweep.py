@@ -107,6 +107,14 @@ class Judge(unittest.TestCase):
         self.assertEqual(self.kinds(run(s, "SetTimer", [], status=124)), ["hang"])
         self.assertIn("hang", self.kinds(run(s, "SetTimer", ending([], t=4000, code=None, reason="idle"))))
 
+    def test_a_critical_section_used_after_its_deletion_is_misuse(self):
+        s = scenario(CLOSING)
+        misuse = [{"t": 7000, "ev": "misuse", "call": "EnterCriticalSection", "kind": "critical-section",
+                   "state": "deleted"}]
+        r = run(s, "SetTimer", misuse + ending([]))
+        self.assertEqual(self.kinds(r), ["misuse"])
+        self.assertIn("EnterCriticalSection on a deleted critical-section at 7.000 s", r.findings[0][1])
+
     def test_exit_after_the_close_with_code_zero_only(self):
         s = scenario(CLOSING)
         self.assertEqual(self.kinds(run(s, "SetTimer", ending([], code=1))), ["exit"])

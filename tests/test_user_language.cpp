@@ -13,6 +13,15 @@
 
 namespace {
 
+// Fills the stack below the caller with a hexadecimal digit: bytes the program leaves unwritten in
+// its own buffers then read as digits, so a read past what the registry wrote changes the answer.
+__attribute__((noinline)) void PaintStack(char digit)
+{
+    volatile char area[4096];
+    for (size_t k = 0; k < sizeof(area); k++)
+        area[k] = digit;
+}
+
 // Reads the language in a fresh world whose registry holds `value` (nullopt: no value) under the key
 // (or no key at all).
 DWORD LanguageFor(bool key, std::optional<std::string> value)
@@ -26,6 +35,7 @@ DWORD LanguageFor(bool key, std::optional<std::string> value)
         if (value)
             sim::RegistrySetValue("Control Panel\\International", "Locale", REG_SZ, *value);
         sim::RunMain([] {
+            PaintStack('7');
             ReadUserLanguage();
             return 0;
         });
@@ -53,6 +63,18 @@ TEST(UserLanguage, LastTwoHexDigitsOfTheLocaleDecide)
     EXPECT_EQ(LanguageFor(true, Sz("00000804")), 4u);
     EXPECT_EQ(LanguageFor(true, Sz("00000812")), 18u);
     EXPECT_EQ(LanguageFor(true, Sz("  0x411")), 17u);
+    // The prefix in either case, and followed by any digit, 0 included.
+    EXPECT_EQ(LanguageFor(true, Sz("0X412")), 18u);
+    EXPECT_EQ(LanguageFor(true, Sz("0x00000411")), 17u);
+    EXPECT_EQ(LanguageFor(true, Sz("0x9")), 9u);
+    EXPECT_EQ(LanguageFor(true, Sz("0x1F")), 0x1Fu);
+    // Every letter digit counts, in either case, and the characters beside them end the number.
+    EXPECT_EQ(LanguageFor(true, Sz("af")), 0xAFu);
+    EXPECT_EQ(LanguageFor(true, Sz("A0")), 0xA0u);
+    EXPECT_EQ(LanguageFor(true, Sz("9g")), 9u);
+    EXPECT_EQ(LanguageFor(true, Sz("9G")), 9u);
+    EXPECT_EQ(LanguageFor(true, Sz("9`")), 9u);
+    EXPECT_EQ(LanguageFor(true, Sz("9@")), 9u);
 }
 
 TEST(UserLanguage, UnreadableLocaleMeansEnglish)
@@ -71,6 +93,9 @@ TEST(UserLanguage, UnparsableLocaleMeansZero)
     // Parsing stops at the first character that is not a hexadecimal digit: "E" is one.
     EXPECT_EQ(LanguageFor(true, Sz("English")), 14u);
     EXPECT_EQ(LanguageFor(true, Sz("-")), 0u);
+    // "0x" without a digit after it is the number 0 followed by an "x".
+    EXPECT_EQ(LanguageFor(true, Sz("0x")), 0u);
+    EXPECT_EQ(LanguageFor(true, Sz("0Xg411")), 0u);
 }
 
 TEST(UserLanguage, ValueWithoutTerminatorIsReadWithinItsTwentyBytes)
@@ -82,6 +107,9 @@ TEST(UserLanguage, ValueWithoutTerminatorIsReadWithinItsTwentyBytes)
     // Too large for 32 bits: the conversion saturates, as on the 32-bit program, whatever the sign.
     EXPECT_EQ(LanguageFor(true, Sz("123456789ABC")), 0xFFu);
     EXPECT_EQ(LanguageFor(true, Sz("-100000411")), 0xFFu);
+    // Exactly at the edge: eight digits fit, a ninth after 0x10000000 does not.
+    EXPECT_EQ(LanguageFor(true, Sz("FFFFFFF0")), 0xF0u);
+    EXPECT_EQ(LanguageFor(true, Sz("100000004")), 0xFFu);
 }
 
 TEST(UserLanguage, ASignNegatesTheNumberIn32Bits)

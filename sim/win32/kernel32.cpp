@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,27 @@ struct CriticalState {
     SimThread *owner = nullptr;
     int recursion = 0;
     HeldTicket held = 0;
+    bool valid = true;  // initialised and not deleted since
 };
 std::map<LPCRITICAL_SECTION, CriticalState> g_critical;
+std::set<LPCRITICAL_SECTION> g_deleted;  // deleted and not initialised again
+
+// Entering, leaving or deleting a critical section that was deleted, or never initialised, is the
+// program's fault: on Windows the section's lock count and debug information are gone (or were never
+// there), and what follows is undefined. The world reports every such use in the trace ("misuse")
+// and goes on as with a fresh section, so the rest of the run still shows what the program does.
+CriticalState &Section(LPCRITICAL_SECTION cs, const char *call)
+{
+    auto it = g_critical.find(cs);
+    if (it == g_critical.end()) {
+        it = g_critical.emplace(cs, CriticalState{}).first;
+        it->second.valid = false;
+    }
+    if (!it->second.valid)
+        Emit("misuse", {{"call", call}, {"kind", "critical-section"},
+                        {"state", g_deleted.count(cs) ? "deleted" : "uninitialised"}});
+    return it->second;
+}
 
 // Threads the world did not start (a stress test's own threads) run freely, side by side: for them
 // a critical section is a real recursive lock. A section is used by one kind of thread or the other.
@@ -374,6 +394,7 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
     CriticalState state;
     state.held = Acquire("critical-section", "critical section");
     g_critical[cs] = state;
+    g_deleted.erase(cs);
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
@@ -384,7 +405,7 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
         return;
     }
     YieldPoint();
-    CriticalState &state = g_critical[cs];
+    CriticalState &state = Section(cs, "EnterCriticalSection");
     SimThread *self = Self();
     if (state.owner != self)
         BlockUntil([&state] { return state.owner == nullptr; });
@@ -401,9 +422,14 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
         FreeLock(cs).unlock();
         return;
     }
-    CriticalState &state = g_critical[cs];
-    if (state.owner != Self() || state.recursion == 0)
-        return;  // leaving a section one does not own is undefined; the world ignores it
+    CriticalState &state = Section(cs, "LeaveCriticalSection");
+    if (state.owner != Self() || state.recursion == 0) {
+        // Leaving a section the thread does not own is the program's fault too: on Windows it
+        // corrupts the section, and another thread may then wait in EnterCriticalSection for ever.
+        if (state.valid)
+            Emit("misuse", {{"call", "LeaveCriticalSection"}, {"kind", "critical-section"}, {"state", "not-owned"}});
+        return;
+    }
     if (--state.recursion == 0) {
         state.owner = nullptr;
         cs->OwningThread = NULL;
@@ -415,10 +441,11 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
 {
     PlatformCall call("DeleteCriticalSection");
-    auto it = g_critical.find(cs);
-    if (it != g_critical.end())
-        Release(it->second.held);
+    CriticalState &state = Section(cs, "DeleteCriticalSection");
+    if (state.valid)
+        Release(state.held);
     g_critical.erase(cs);
+    g_deleted.insert(cs);
     std::lock_guard<std::mutex> lock(g_free_mu);
     g_free_locks.erase(cs);
 }

@@ -84,8 +84,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         SetLastError(ERROR_DEV_NOT_EXIST);
         return FALSE;
     }
-    // The driver works in the block between reads: it must hold the request and status fields.
-    if (!lpBuffer || nNumberOfBytesToRead < kBlockStatus + 4) {
+    if (TraceDetail("read"))
+        Emit("read", {{"length", nNumberOfBytesToRead}});
+    // The driver works in the block between reads, and takes the read only with the length of its
+    // contract: the block up to the end of the eighth record header. Any other length is refused.
+    if (!lpBuffer || nNumberOfBytesToRead != kVoiceReadLength) {
         SetLastError(lpBuffer ? ERROR_INVALID_PARAMETER : ERROR_NOACCESS);
         return FALSE;
     }

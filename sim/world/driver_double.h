@@ -34,6 +34,8 @@ void DriverMemoryReleased(void *base);
 
 // Offsets the driver uses in the block.
 constexpr size_t kBlockPD = 0x8008, kBlockRD = 0x800C, kBlockStatus = 0x8018;
+// The length of every voice read, as the driver's contract has it.
+constexpr DWORD kVoiceReadLength = 33460;
 
 // ---- what the kernel32 calls on the devices ask of the driver (win32/kernel32_device.cpp) ----
 constexpr DWORD kGetLineStatus = 0x80802804u, kSetCallResponse = 0x80802808u;

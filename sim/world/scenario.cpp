@@ -448,8 +448,8 @@ Scenario ParseScenario(const std::string &yaml_text, const std::string &file_nam
             r.Fail(t, "trace", "expected a list of details, e.g. [ioctl]");
         for (const auto &item : t) {
             std::string what = r.Str(item, "trace");
-            if (what != "ioctl")
-                r.Fail(item, "trace", "unknown detail '" + what + "' (ioctl)");
+            if (what != "ioctl" && what != "read")
+                r.Fail(item, "trace", "unknown detail '" + what + "' (ioctl, read)");
             s.trace.insert(what);
         }
     }

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +85,42 @@ thread_local PlatformCall *t_call = nullptr;
 
 std::optional<std::mt19937_64> g_preempt;
 
+// The watchdog. A program thread that never blocks (a loop that cannot end, whether or not it makes
+// platform calls on the way) keeps the baton for good: the clock stops and nothing else can ever
+// happen. Every step of the clock and every wait counts as progress; a run that shows none for this
+// long in real time hangs, and ends as a run that hit its time limit does (status 124).
+constexpr int kHangSeconds = 20;
+std::atomic<uint64_t> g_progress{0};
+std::atomic<bool> g_watching{false};
+
+void StartWatchdog()
+{
+    if (g_watching.exchange(true))
+        return;
+    // The world's own tests shorten the wait.
+    const char *told = getenv("VUDIZERI_WORLD_HANG_SECONDS");
+    int limit = told && atoi(told) > 0 ? atoi(told) : kHangSeconds;
+    std::thread([limit] {
+        uint64_t seen = g_progress.load();
+        int still = 0;
+        while (g_watching.load()) {
+            sleep(1);
+            uint64_t now = g_progress.load();
+            if (now != seen) {
+                seen = now;
+                still = 0;
+                continue;
+            }
+            if (++still >= limit && g_watching.load()) {
+                fprintf(stderr, "world: no wait and no step of the clock for %d s of real time: "
+                                "the program hangs\n", limit);
+                fflush(stderr);
+                _exit(124);
+            }
+        }
+    }).detach();
+}
+
 int g_codepage = 1252;
 
 SimThread *PickRunnable()
@@ -110,6 +148,7 @@ SimThread *PickRunnable()
 // Advances the clock to the next due moment and runs the first event due then.
 void Advance()
 {
+    g_progress.fetch_add(1, std::memory_order_relaxed);
     Ms next = kNever;
     if (!g_events.empty())
         next = g_events.begin()->first.first;
@@ -163,6 +202,7 @@ Ms Now() { return g_now; }
 
 bool BlockUntil(const std::function<bool()> &ready, Ms deadline)
 {
+    g_progress.fetch_add(1, std::memory_order_relaxed);
     SimThread *self = t_self;
     if (ready && ready())
         return true;
@@ -235,7 +275,9 @@ int RunMain(const std::function<int()> &body)
     t_self->id = 1;
     t_self->state = SimThread::Running;
     t_self->go = true;
+    StartWatchdog();
     int code = body();
+    g_watching = false;
     t_self->exit_code = (DWORD)code;
     return code;
 }
