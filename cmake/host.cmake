@@ -56,13 +56,14 @@ if(VUDIZERI_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
   file(GLOB TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
-  add_executable(vudizeri-tests ${TEST_SOURCES})
-  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${WORLD_INCLUDES})
+  add_executable(vudizeri-tests ${TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tools/wine/heard.cpp)
+  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tools/wine
+    ${WORLD_INCLUDES})
   target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
   target_compile_definitions(vudizeri-tests PRIVATE
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
   target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
-  add_dependencies(vudizeri-tests vudizeri-sim)
+  add_dependencies(vudizeri-tests vudizeri-sim vudizeri-wine-lines vudizeri-wine-audio)
   # The ThreadSanitizer build runs the threading suites (their names start with Threads).
   if(VUDIZERI_SANITIZE STREQUAL "thread")
     gtest_discover_tests(vudizeri-tests TEST_FILTER "Threads*" DISCOVERY_TIMEOUT 60
@@ -112,3 +113,9 @@ add_executable(vudizeri-wine-lines ${CMAKE_SOURCE_DIR}/tools/wine/lines.cpp)
 target_compile_options(vudizeri-wine-lines PRIVATE -Wall -Wextra -Werror)
 target_include_directories(vudizeri-wine-lines PRIVATE ${WORLD_INCLUDES})
 target_link_libraries(vudizeri-wine-lines PRIVATE -Wl,--start-group program sim -Wl,--end-group)
+
+# What was heard and sent under Wine, from the harness's recordings: the Wine run's "audio" event.
+add_executable(vudizeri-wine-audio ${CMAKE_SOURCE_DIR}/tools/wine/audio.cpp ${CMAKE_SOURCE_DIR}/tools/wine/heard.cpp)
+target_compile_options(vudizeri-wine-audio PRIVATE -Wall -Wextra -Werror)
+target_include_directories(vudizeri-wine-audio PRIVATE ${WORLD_INCLUDES})
+target_link_libraries(vudizeri-wine-audio PRIVATE -Wl,--start-group program sim -Wl,--end-group)
