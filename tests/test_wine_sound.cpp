@@ -81,6 +81,10 @@ TEST(SoundHeard, ComparisonTellsSilencesFromLostAndRepeatedSamples)
     EXPECT_EQ(out.repeated, 10);
     EXPECT_LT(out.matching, out.samples);
     EXPECT_GE(out.faults.size(), 3u);
+    // The second start heard from its hundredth line sample on: a hundred lost.
+    out = heard::Out(seq, join({zeros(8000), zeros(4096), line(0, 7000), zeros(3000), line(8292, 9000)}), 0, feeds);
+    EXPECT_EQ(out.lost, 100);
+    EXPECT_EQ(out.matching + 1, out.samples);
 
     // Recording: two starts, the microphone found wherever it was; a leading silence and one inside.
     std::vector<heard::Take> takes = {{500, 0}, {4000, 4300}};

@@ -103,6 +103,20 @@ Direction Out(const sim::Signal &line, const std::vector<int16_t> &capture, doub
             continue;
         }
         d.samples++;
+        // The next start's sound whose first samples were lost.
+        if (next < (int)feeds.size()) {
+            const Feed &f = feeds[(size_t)next];
+            int64_t q = NearestPosition(line, v, f.line_start);
+            if (q > f.line_start && q < f.line_start + f.written) {
+                k = next;
+                zeros = 0;
+                d.lost += q - f.line_start;
+                Fault(d, "out, at " + Ms(when(i)) + ": start " + std::to_string(k + 1) + " heard from its line sample " +
+                             std::to_string(q - f.line_start));
+                p = q + 1;
+                continue;
+            }
+        }
         if (k < 0) {
             Fault(d, "at " + Ms(when(i)) + ": sample " + std::to_string(v) + " heard before any playback start");
             continue;
