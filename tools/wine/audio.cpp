@@ -158,6 +158,20 @@ int main(int argc, char **argv)
     heard::Direction in = heard::In(s.mic, Samples(dir + "/line-out.raw"), mic_t0, takes);
     Json event = {{"t", last_t}, {"ev", "audio"}, {"out", Figures(out, "underruns", underruns)},
                   {"in", Figures(in, "overruns", overruns)}};
+    // The microphone as the harness itself heard it from the server: what it lost or the server
+    // left silent there is the harness's and the server's, not Wine's nor the program's.
+    if (!mic_heard.empty()) {
+        heard::Direction monitor = heard::In(s.mic, mic_heard, mic_t0, {heard::Take{mic_t0, 0}});
+        int64_t silent = 0;
+        for (int64_t n : monitor.silences)
+            silent += n;
+        event["in"]["monitor"] = {{"samples", monitor.samples},
+                                  {"matching", monitor.matching},
+                                  {"lost", monitor.lost},
+                                  {"repeated", monitor.repeated},
+                                  {"silences", monitor.silences.size()},
+                                  {"silence_ms", Round1(silent * 1000.0 / sim::kSpeakerRate)}};
+    }
     printf("%s\n", event.dump().c_str());
     return 0;
 }

@@ -6,8 +6,9 @@
 #   pulse.sh start   starts it (ends one left over first) and waits until it answers; exit 1, with
 #                    its log, when it cannot be started
 #   pulse.sh stop    ends the server started here, by its pid
-# Its sink threads take real-time priority of their own (as root); WINE_RTPRIO=N runs the whole
-# server under chrt -r N. env.sh points the clients (Wine, parec, pacat) at it with PULSE_SERVER.
+# Its sink threads take real-time priority of their own (as root); WINE_RTPRIO=N (env.sh: 10 unless
+# set) puts all its threads under chrt -r N. env.sh points the clients (Wine, parec, pacat) at it
+# with PULSE_SERVER.
 set -uo pipefail
 source "$(dirname "$0")/env.sh"
 dir=$WINE_OUT/pulse
@@ -38,11 +39,14 @@ start() {
   # with it.
   PULSE_CONFIG=$WINE_ROOT/tools/wine/pulse/daemon.conf PULSE_RUNTIME_PATH=$dir/runtime \
     PULSE_STATE_PATH=$dir/state HOME=$dir/home XDG_CONFIG_HOME=$dir/home \
-    setsid ${WINE_RTPRIO:+chrt -r "$WINE_RTPRIO"} pulseaudio --daemonize=no --system=false -n -F "$dir/default.pa" --exit-idle-time=-1 \
+    setsid pulseaudio --daemonize=no --system=false -n -F "$dir/default.pa" --exit-idle-time=-1 \
     --use-pid-file=no --log-target=file:"$dir/server.log" ${PULSE_VERBOSE:+-v} </dev/null >"$dir/stdout.log" 2>&1 &
   echo $! >"$pidfile"
   for _ in $(seq 100); do
     if pactl info >/dev/null 2>&1; then
+      # The server puts its main thread (where it talks to its clients) back to the ordinary
+      # priority: every thread of it under chrt -r, when asked.
+      [ -z "${WINE_RTPRIO:-}" ] || chrt -a -r -p "$WINE_RTPRIO" "$(cat "$pidfile")" >/dev/null
       return 0
     fi
     kill -0 "$(cat "$pidfile")" 2>/dev/null || break
