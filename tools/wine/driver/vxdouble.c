@@ -295,6 +295,43 @@ static BOOLEAN BlockWrite(HANDLE process, PUCHAR block, ULONG offset, const void
     return process && block && NT_SUCCESS(NtWriteVirtualMemoryP(process, block + offset, from, n, &done)) && done == n;
 }
 
+/* How many bytes one write into the reader's memory may carry. The 32-bit prefix runs its processes
+ * under qemu's user mode: there a write of more than 16 bytes into another 32-bit process landed one
+ * page below its address (reads, and writes of 4 to 16 bytes, land where they should). Each found
+ * block is tried once (FindBlockWriteSize); where larger writes miss, the samples go 16 bytes at a
+ * time. */
+#define SMALL_WRITE 16
+static ULONG WriteSize = SMALL_WRITE;
+
+static BOOLEAN BlockWriteSamples(HANDLE process, PUCHAR block, ULONG offset, const void *from, SIZE_T n)
+{
+    for (SIZE_T done = 0; done < n; done += WriteSize)
+        if (!BlockWrite(process, block, offset + (ULONG)done, (const UCHAR *)from + done,
+                        n - done < WriteSize ? n - done : WriteSize))
+            return FALSE;
+    return TRUE;
+}
+
+/* Called when the block is found, before the program has started a stream (the block is all zero
+ * apart from the driver's fields): 32 bytes of a pattern written at the record area's start and read
+ * back. Where they land elsewhere (one page below: in the playback area) that page is zeroed again. */
+static void FindBlockWriteSize(HANDLE process, PUCHAR block)
+{
+    static const UCHAR zeros[2048];
+    UCHAR pattern[32], back[32];
+    for (int i = 0; i < 32; ++i)
+        pattern[i] = (UCHAR)(0xA5 ^ i);
+    WriteSize = 2048;
+    if (BlockWrite(process, block, BLOCK_REC_DATA, pattern, sizeof(pattern)) &&
+        BlockRead(process, block, BLOCK_REC_DATA, back, sizeof(back)) && Same(back, pattern, sizeof(back))) {
+        BlockWrite(process, block, BLOCK_REC_DATA, zeros, sizeof(pattern));
+        return;
+    }
+    WriteSize = SMALL_WRITE;
+    BlockWriteSamples(process, block, BLOCK_REC_DATA, zeros, sizeof(pattern));
+    BlockWriteSamples(process, block, BLOCK_REC_DATA - 4096, zeros, sizeof(pattern));
+}
+
 /* Looks for this open's tag in the Reserved bytes of a freshly allocated region of the reader. */
 static PUCHAR FindBlock(HANDLE process)
 {
@@ -539,6 +576,8 @@ static NTSTATUS NTAPI Read(PDEVICE_OBJECT device, PIRP irp)
         PUCHAR block = NULL;
         if (NT_SUCCESS(NtOpenProcess(&process, VXD_PROCESS_ACCESS, &attributes, &client)))
             block = FindBlock(process);
+        if (block)
+            FindBlockWriteSize(process, block);
         Lock();
         if (block) {
             ReaderProcess = process;
@@ -864,7 +903,7 @@ static void FeedPlayback(HANDLE process, PUCHAR block, LONG state, LONG index)
             samples[k] = LineTotal ? Line[(LinePos + k) % LineTotal] : 0;
         Unlock();
         ULONG at = BLOCK_PLAY_DATA + (ULONG)((Feed.filled + 1) % PLAY_BUFFERS) * PLAY_SAMPLES * 2;
-        if (!BlockWrite(process, block, at, samples, sizeof(samples)))
+        if (!BlockWriteSamples(process, block, at, samples, sizeof(samples)))
             return;
         Feed.filled++;
         LinePos += PLAY_SAMPLES;
