@@ -12,6 +12,7 @@
 //    silences, silence_ms, start_ms[, faults]},"in":{ms, overruns, samples, matching, sessions, lost,
 //    repeated, silences, silence_ms, start_ms[, faults]}}
 // Exit status 2 for a scenario or files it cannot read.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -137,25 +138,59 @@ int main(int argc, char **argv)
         return 2;
     }
     double capture_t0 = (double)(capture_ns / 1e6L - t0_ms), mic_t0 = (double)(mic_ns / 1e6L - t0_ms);
-    // When the microphone's sample 0 was heard: from its recording, where its first sound tells its
-    // place (the sequence does).
+    // When each sample of the microphone was heard: from the harness's own recording of the mic
+    // sink's monitor, where the sequence tells each sample's place. A silence the server inserted in
+    // the microphone (its feeder late) puts every later sample later: each stretch between two
+    // silences is placed by its own first sample.
     long double heard_ns = 0;
     std::vector<int16_t> mic_heard = Samples(dir + "/mic-heard.raw");
-    if (s.mic.kind == sim::Signal::Sequence && UnixNs(dir + "/mic-heard.start", &heard_ns))
-        for (size_t j = 0; j < mic_heard.size(); ++j)
-            if (mic_heard[j] != 0) {
-                int64_t q = sim::SequencePosition(mic_heard[j]);
-                double heard_t0 = (double)(heard_ns / 1e6L - t0_ms);
-                // Sample q of the microphone was heard at j; the position nearest the first guess.
-                double at = heard_t0 + (double)j * 1000.0 / sim::kSpeakerRate;
-                int64_t guess = (int64_t)std::llround((at - mic_t0) * sim::kSpeakerRate / 1000.0);
-                int64_t period = sim::kSequencePeriod;
-                q += period * (int64_t)std::llround((double)(guess - q) / (double)period);
-                mic_t0 = at - (double)q * 1000.0 / sim::kSpeakerRate;
-                break;
+    std::vector<std::pair<int64_t, double>> stretches;  // microphone sample, ms of the run it was heard
+    if (s.mic.kind == sim::Signal::Sequence && UnixNs(dir + "/mic-heard.start", &heard_ns)) {
+        double heard_t0 = (double)(heard_ns / 1e6L - t0_ms);
+        int64_t expected = -1;
+        for (size_t j = 0; j < mic_heard.size(); ++j) {
+            if (mic_heard[j] == 0) {
+                expected = -1;
+                continue;
             }
+            double at = heard_t0 + (double)j * 1000.0 / sim::kSpeakerRate;
+            int64_t q = sim::SequencePosition(mic_heard[j]);
+            if (expected >= 0 && q == expected % sim::kSequencePeriod) {
+                expected++;
+                continue;
+            }
+            // A new stretch: its absolute place, the one nearest to where the clock puts it.
+            int64_t guess = stretches.empty()
+                                ? (int64_t)std::llround((at - mic_t0) * sim::kSpeakerRate / 1000.0)
+                                : stretches.back().first + (int64_t)std::llround((at - stretches.back().second) *
+                                                                                 sim::kSpeakerRate / 1000.0);
+            q += sim::kSequencePeriod * (int64_t)std::llround((double)(guess - q) / (double)sim::kSequencePeriod);
+            stretches.push_back({q, at});
+            expected = q + 1;
+        }
+        if (!stretches.empty())
+            mic_t0 = stretches.front().second - (double)stretches.front().first * 1000.0 / sim::kSpeakerRate;
+    }
     heard::Direction out = heard::Out(s.line, Samples(dir + "/capture.raw"), capture_t0, feeds);
     heard::Direction in = heard::In(s.mic, Samples(dir + "/line-out.raw"), mic_t0, takes);
+    // Each start's first sample taken, placed by the stretch of the microphone it was heard in.
+    if (!stretches.empty() && in.start_ms.size() == takes.size()) {
+        std::vector<int16_t> taken = Samples(dir + "/line-out.raw");
+        for (size_t k = 0; k < takes.size(); ++k) {
+            size_t j = (size_t)std::max<int64_t>(0, takes[k].begin);
+            while (j < taken.size() && taken[j] == 0)
+                j++;
+            if (j >= taken.size())
+                continue;
+            // Its absolute place, as In() found it: the time the clock gave it, back to a sample.
+            int64_t q = (int64_t)std::llround((in.start_ms[k] + takes[k].t - mic_t0) * sim::kSpeakerRate / 1000.0);
+            auto it = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(q, 1e300));
+            if (it == stretches.begin())
+                continue;
+            --it;
+            in.start_ms[k] = it->second + (double)(q - it->first) * 1000.0 / sim::kSpeakerRate - takes[k].t;
+        }
+    }
     Json event = {{"t", last_t}, {"ev", "audio"}, {"out", Figures(out, "underruns", underruns)},
                   {"in", Figures(in, "overruns", overruns)}};
     // The microphone as the harness itself heard it from the server: what it lost or the server
