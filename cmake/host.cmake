@@ -73,9 +73,10 @@ if(VUDIZERI_TESTS)
   if(VUDIZERI_SANITIZE STREQUAL "thread")
     list(FILTER TEST_SOURCES INCLUDE REGEX "/(support|test_[a-z_]*threads[a-z_]*)\\.cpp$")
   endif()
-  add_executable(vudizeri-tests ${TEST_SOURCES})
+  add_executable(vudizeri-tests ${TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tools/wine/heard.cpp)
   target_precompile_headers(vudizeri-tests PRIVATE ${HOST_COMMON_HEADERS} <gtest/gtest.h>)
-  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${WORLD_INCLUDES})
+  target_include_directories(vudizeri-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tools/wine
+    ${WORLD_INCLUDES})
   # The test code itself needs no speed (the world and the program it drives keep the preset's -O2):
   # -Og compiles it in two thirds of the time.
   target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter
@@ -83,7 +84,7 @@ if(VUDIZERI_TESTS)
   target_compile_definitions(vudizeri-tests PRIVATE
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
   target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
-  add_dependencies(vudizeri-tests vudizeri-sim)
+  add_dependencies(vudizeri-tests vudizeri-sim vudizeri-wine-lines vudizeri-wine-audio)
   # A test whose program hangs fails within a minute: the world's watchdog ends a run whose threads
   # neither wait nor let the clock move for 20 s, and no test of the world takes more than a minute.
   # The Wine suites start Wine and build its prefix: they keep ten minutes.
@@ -150,3 +151,9 @@ add_executable(vudizeri-wine-lines ${CMAKE_SOURCE_DIR}/tools/wine/lines.cpp)
 target_compile_options(vudizeri-wine-lines PRIVATE -Wall -Wextra -Werror)
 target_include_directories(vudizeri-wine-lines PRIVATE ${WORLD_INCLUDES})
 target_link_libraries(vudizeri-wine-lines PRIVATE -Wl,--start-group program sim -Wl,--end-group)
+
+# What was heard and sent under Wine, from the harness's recordings: the Wine run's "audio" event.
+add_executable(vudizeri-wine-audio ${CMAKE_SOURCE_DIR}/tools/wine/audio.cpp ${CMAKE_SOURCE_DIR}/tools/wine/heard.cpp)
+target_compile_options(vudizeri-wine-audio PRIVATE -Wall -Wextra -Werror)
+target_include_directories(vudizeri-wine-audio PRIVATE ${WORLD_INCLUDES})
+target_link_libraries(vudizeri-wine-audio PRIVATE -Wl,--start-group program sim -Wl,--end-group)

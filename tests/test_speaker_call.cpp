@@ -96,6 +96,25 @@ TEST(SpeakerCall, HundredRestartsAtRandomTimesDropNorRepeatABuffer)
     ExpectCleanCall(run, 101);
 }
 
+TEST(SpeakerCall, SequenceOnBothSidesMatchesSampleForSampleAcrossRestarts)
+{
+    // The sequence, which never says zero, on the line and at the microphone: what the Wine runs
+    // play, so that a silence can be told from a lost or repeated sample.
+    std::string yaml = "driver: {voice: 0, control: 0, line: sequence, mic: sequence}\nevents:\n"
+                       "  - {at: 1, speaker: {pD: 0xC, rD: 4}}\n  - {at: 4, speaker: {pD: 4, rD: 4}}\n"
+                       "  - {at: 7.3, speaker: {pD: 0xC, rD: 4}}\n  - {at: 11, speaker: {pD: 0, rD: 0}}\n"
+                       "  - {at: 12, close: true}\n";
+    support::Run run = support::Play(yaml);
+    ASSERT_EQ(run.status, 0) << run.error;
+    Json audio = run.Find("audio");
+    ASSERT_FALSE(audio.is_null());
+    EXPECT_EQ(audio["out"]["samples"], 10000 * 8) << audio.dump();
+    EXPECT_EQ(audio["out"]["matching"], audio["out"]["samples"]) << audio.dump();
+    EXPECT_EQ(audio["out"]["sessions"], 3);
+    EXPECT_GT(audio["in"]["samples"].get<long>(), 9000 * 8) << audio.dump();
+    EXPECT_EQ(audio["in"]["matching"], audio["in"]["samples"]) << audio.dump();
+}
+
 TEST(SpeakerCall, HundredRestartsWithThreadsInterleavedAtPlatformCalls)
 {
     // The watch thread may now lose the processor inside a stream operation, with the window's

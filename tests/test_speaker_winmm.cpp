@@ -214,6 +214,26 @@ TEST(SimSoundCard, SignalsAreTheSameEveryTimeAndWavFilesRoundTrip)
         EXPECT_EQ(sim::SignalSample(counter, 65535), -1);
         EXPECT_EQ(sim::SignalSample(counter, 65536 + 7), 7);
         EXPECT_EQ(sim::SignalSample(sim::Signal{}, 1234), 0);
+        // The sequence says every non-zero 16-bit value once a period, and never zero: each sample
+        // tells where it stands.
+        sim::Signal sequence;
+        sequence.kind = sim::Signal::Sequence;
+        ASSERT_EQ(sim::SignalPeriod(sequence), 65535);
+        std::vector<bool> said(65536, false);
+        for (int64_t n = 0; n < 65535; ++n) {
+            int16_t v = sim::SignalSample(sequence, n);
+            ASSERT_NE(v, 0) << n;
+            ASSERT_FALSE(said[(uint16_t)v]) << "said twice in a period: " << v;
+            said[(uint16_t)v] = true;
+            ASSERT_EQ(sim::SequencePosition(v), n);
+        }
+        EXPECT_EQ(sim::SignalSample(sequence, 65535 * 70 + 12), sim::SignalSample(sequence, 12));
+        EXPECT_EQ(sim::SequencePosition(0), -1);
+        EXPECT_EQ(sim::SignalPeriod(tone), 8);
+        tone.hz = 440;
+        EXPECT_EQ(sim::SignalPeriod(tone), 200);
+        EXPECT_EQ(sim::SignalSample(tone, 200 + 37), sim::SignalSample(tone, 37));
+        EXPECT_EQ(sim::SignalPeriod(counter), 65536);
 
         char dir[] = "/tmp/spk-wav-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -240,6 +260,37 @@ TEST(SimSoundCard, SignalsAreTheSameEveryTimeAndWavFilesRoundTrip)
         missing.kind = sim::Signal::Wav;
         missing.path = "/nonexistent/x.wav";
         EXPECT_THROW(sim::LoadSignal(missing, "call.yaml", "driver.mic"), sim::ScenarioError);
+        EXPECT_EQ(sim::SignalPeriod(wav), 5);
+        // Another rate, two channels or another sample format: the scenario's fault, named by file,
+        // line and key.
+        struct Other {
+            int rate, channels, format;
+        };
+        for (Other o : {Other{16000, 1, SF_FORMAT_PCM_16}, Other{8000, 2, SF_FORMAT_PCM_16}, Other{8000, 1, SF_FORMAT_PCM_U8},
+                        Other{8000, 1, SF_FORMAT_FLOAT}}) {
+            std::string other = std::string(dir) + "/other.wav";
+            SF_INFO oi{};
+            oi.samplerate = o.rate;
+            oi.channels = o.channels;
+            oi.format = SF_FORMAT_WAV | o.format;
+            SNDFILE *of = sf_open(other.c_str(), SFM_WRITE, &oi);
+            ASSERT_NE(of, nullptr) << o.rate << " " << o.channels << " " << o.format;
+            std::vector<short> frames(16 * (size_t)o.channels, 100);
+            sf_writef_short(of, frames.data(), 16);
+            sf_close(of);
+            sim::Signal bad;
+            bad.kind = sim::Signal::Wav;
+            bad.path = "other.wav";
+            bad.line = 7;
+            try {
+                sim::LoadSignal(bad, std::string(dir) + "/call.yaml", "driver.mic");
+                ADD_FAILURE() << "accepted " << o.rate << " Hz, " << o.channels << " channel(s), format " << o.format;
+            } catch (const sim::ScenarioError &e) {
+                EXPECT_NE(std::string(e.what()).find("/call.yaml:7: key 'driver.mic': WAV file"), std::string::npos)
+                    << e.what();
+            }
+            unlink(other.c_str());
+        }
         unlink(path.c_str());
         rmdir(dir);
     }));

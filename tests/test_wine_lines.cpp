@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include <sndfile.h>
+
 #include "../tools/wine/controller/record.h"
 #include "driver_double.h"
 #include "scenario.h"
+#include "sound.h"
 #include "support.h"
 
 namespace {
@@ -168,6 +171,64 @@ TEST(ScenarioLinesForWine, RefusesWhatTheWineSideCannotMake)
     EXPECT_NE(lines.find("telephony no-function\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find("dialup 2\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find("file 33 6162 C:\\WINDOWS\\system32\\vxmport.cpl\n"), std::string::npos) << lines;
+}
+
+// What the far end says and what the microphone hears reach the Wine side as the world's own samples:
+// one period of the line for the driver double, the microphone from its sample 0 for the whole run
+// and 30 s more for the harness. A WAV file the world refuses is refused here too, by file, line and key.
+TEST(ScenarioLinesForWine, SignalsAreTheWorldsSamplesAndOtherWavFormatsAreBad)
+{
+    std::string runner = VUDIZERI_RUNNER;
+    std::string bin = runner.substr(0, runner.rfind('/'));
+    char dir[] = "/tmp/wine-signals-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string d = dir;
+    std::ofstream(d + "/call.yaml") << "driver:\n  voice: 0\n  line: {tone: 440}\n  mic: sequence\n"
+                                       "events: [{at: 1, speaker: {pD: 12, rD: 4}}, {at: 2, close: true}]\n";
+    ASSERT_EQ(std::system((bin + "/vudizeri-wine-lines " + d + "/call.yaml " + d + " >" + d + "/lines").c_str()), 0);
+    std::ifstream lines(d + "/lines");
+    std::stringstream text;
+    text << lines.rdbuf();
+    EXPECT_NE(text.str().find("line line.raw\ntaken line-out.raw\n"), std::string::npos) << text.str();
+    auto samples = [](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<int16_t> v;
+        int16_t x;
+        while (in.read(reinterpret_cast<char *>(&x), 2))
+            v.push_back(x);
+        return v;
+    };
+    sim::Signal tone, seq;
+    tone.kind = sim::Signal::Tone;
+    tone.hz = 440;
+    seq.kind = sim::Signal::Sequence;
+    std::vector<int16_t> line = samples(d + "/line.raw"), mic = samples(d + "/mic.raw");
+    ASSERT_EQ(line.size(), 200u) << "one period of 440 Hz";
+    for (size_t n = 0; n < line.size(); ++n)
+        ASSERT_EQ(line[n], sim::SignalSample(tone, (int64_t)n)) << n;
+    ASSERT_EQ(mic.size(), (7u + 30u) * 8000u);
+    for (size_t n = 0; n < mic.size(); n += 997)
+        ASSERT_EQ(mic[n], sim::SignalSample(seq, (int64_t)n)) << n;
+
+    SF_INFO info{};
+    info.samplerate = 11025;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open((d + "/far.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    short some[64] = {1};
+    sf_writef_short(f, some, 64);
+    sf_close(f);
+    std::ofstream(d + "/bad.yaml") << "driver:\n  voice: 0\n  line: far.wav\nevents: [{at: 2, close: true}]\n";
+    int s = std::system((bin + "/vudizeri-wine-lines " + d + "/bad.yaml " + d + " >" + d + "/bad 2>&1").c_str());
+    EXPECT_EQ(WIFEXITED(s) ? WEXITSTATUS(s) : -1, 2);
+    std::ifstream bad(d + "/bad");
+    std::stringstream why;
+    why << bad.rdbuf();
+    EXPECT_NE(why.str().find(d + "/bad.yaml:3: key 'driver.line': WAV file"), std::string::npos) << why.str();
+    s = std::system((runner + " " + d + "/bad.yaml >" + d + "/bad 2>&1").c_str());
+    EXPECT_EQ(WIFEXITED(s) ? WEXITSTATUS(s) : -1, 2) << "the world refuses it alike";
+    EXPECT_EQ(std::system(("rm -rf " + d).c_str()), 0);
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 namespace wine {
 
@@ -36,6 +39,49 @@ int Shell(const std::string &command, const std::string &output)
 }
 
 }  // namespace
+
+std::string WithSequence(const std::string &yaml)
+{
+    static const std::regex signal(R"(\b(line|mic): *(\{[^}]*\}|[^,}\s#]+))");
+    return std::regex_replace(yaml, signal, "$1: sequence");
+}
+
+std::string AudioFaults(const std::string &audio_json, bool sound)
+{
+    nlohmann::json audio = nlohmann::json::parse(audio_json, nullptr, false);
+    if (audio.is_discarded() || !audio.contains("out") || !audio.contains("in"))
+        return "no audio event";
+    std::string faults;
+    for (const char *dir : {"out", "in"}) {
+        const nlohmann::json &d = audio[dir];
+        long long samples = d.value("samples", -1LL), matching = d.value("matching", -1LL);
+        if (samples != matching || d.value("lost", -1LL) != 0 || d.value("repeated", -1LL) != 0)
+            faults += std::string(dir) + ": " + std::to_string(matching) + " of " + std::to_string(samples) +
+                      " samples in their place, " + std::to_string(d.value("lost", -1LL)) + " lost, " +
+                      std::to_string(d.value("repeated", -1LL)) + " repeated " +
+                      (d.contains("faults") ? d["faults"].dump() : "") + "\n";
+        if (sound && samples <= 0)
+            faults += std::string(dir) + ": nothing compared\n";
+    }
+    return faults;
+}
+
+std::string AudioFigures(const std::string &audio_json)
+{
+    nlohmann::json audio = nlohmann::json::parse(audio_json, nullptr, false);
+    if (audio.is_discarded())
+        return "no audio event";
+    std::string out;
+    for (const char *dir : {"out", "in"}) {
+        const nlohmann::json &d = audio[dir];
+        char line[256];
+        snprintf(line, sizeof(line), "%s %lld/%lld samples matching, %d starts, %d silences (%.1f ms), starts at ", dir,
+                 d.value("matching", -1LL), d.value("samples", -1LL), d.value("sessions", -1),
+                 (int)d.value("silences", -1), d.value("silence_ms", -1.0));
+        out += (out.empty() ? "" : "; ") + std::string(line) + d.value("start_ms", nlohmann::json::array()).dump() + " ms";
+    }
+    return out;
+}
 
 std::string SourceDir() { return VUDIZERI_SOURCE_DIR; }
 std::string Arch()

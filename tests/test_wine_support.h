@@ -32,6 +32,19 @@ struct Session {
     std::string Run(const std::string &command_line, int seconds, int *status = nullptr);
 };
 
+// A scenario's text with the sequence as what the far end says and what the microphone hears (its
+// driver.line and driver.mic, which shape only the samples): every sample then tells where it
+// stands, so that a silence the sound server inserts is told from a lost or repeated sample.
+std::string WithSequence(const std::string &yaml);
+
+// What is wrong with the "audio" event (a JSON line) of a Wine run: a sample lost, repeated, out of
+// order or not the signal's, in either direction, or no samples at all where `sound` says there
+// were some. Empty when nothing is.
+std::string AudioFaults(const std::string &audio_json, bool sound);
+
+// One line of figures of an "audio" event: samples compared and matching, silences, start times.
+std::string AudioFigures(const std::string &audio_json);
+
 std::string SourceDir();
 std::string OutDir();  // build/wine, or build/wine32
 

@@ -102,12 +102,15 @@ struct Reader {
     Signal ReadSignal(const YAML::Node &n, const std::string &key) const
     {
         Signal sig;
+        sig.line = n.Mark().line >= 0 ? n.Mark().line + 1 : 0;
         if (n.IsScalar()) {
             std::string s = n.Scalar();
             if (s == "silence")
                 sig.kind = Signal::Silence;
             else if (s == "counter")
                 sig.kind = Signal::Counter;
+            else if (s == "sequence")
+                sig.kind = Signal::Sequence;
             else {
                 sig.kind = Signal::Wav;
                 sig.path = s;
@@ -122,7 +125,7 @@ struct Reader {
             sig.kind = Signal::Wav;
             sig.path = Str(n["wav"], key + ".wav");
         } else {
-            Fail(n, key, "expected silence, counter, a WAV file or {tone: HZ}");
+            Fail(n, key, "expected silence, counter, sequence, a WAV file or {tone: HZ}");
         }
         return sig;
     }

@@ -21,9 +21,10 @@ struct ScenarioError : std::runtime_error {
 
 // What a signal source says: the far end of the line, or the microphone.
 struct Signal {
-    enum Kind { Silence, Tone, Counter, Wav } kind = Silence;
+    enum Kind { Silence, Tone, Counter, Sequence, Wav } kind = Silence;
     double hz = 0;      // Tone
     std::string path;   // Wav
+    int line = 0;       // where the scenario file names it (1-based; 0: not from a file)
 };
 
 struct SimFile {

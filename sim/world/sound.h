@@ -23,6 +23,11 @@ constexpr int kSpeakerRate = 8000;  // the speakerphone's sample rate
 void LoadSignal(Signal &signal, const std::string &scenario_file, const std::string &key);
 // Sample n (n >= 0) of the signal at 8 kHz, 16-bit: the same value every time it is asked for.
 int16_t SignalSample(const Signal &signal, int64_t n);
+// The number of samples after which the signal says the same again (a loaded WAV file: its length).
+int64_t SignalPeriod(const Signal &signal);
+// The sequence's period, and where in it a sample stands (-1 for 0, which it never says).
+constexpr int64_t kSequencePeriod = 65535;
+int64_t SequencePosition(int16_t sample);
 // Writes 16-bit mono samples at 8 kHz as a WAV file; false (and a message on stderr) on failure.
 bool WriteWav(const std::string &path, const std::vector<int16_t> &samples);
 

@@ -43,6 +43,13 @@ else
   WINE_PROGRAM=$WINE_ROOT/build/win64/bin/vudizeri.exe
 fi
 export WINEPREFIX=${WINEPREFIX:-$WINE_OUT/prefix}
-# Sound: ALSA's null device as Wine's output and input (no sound card needed): the standard ALSA
-# configuration, then our own (tools/wine/asound.conf) making the null device the default.
-export ALSA_CONFIG_PATH=${ALSA_CONFIG_PATH:-/usr/share/alsa/alsa.conf:$WINE_ROOT/tools/wine/asound.conf}
+# Sound: Wine's PulseAudio driver (the prefix's HKCU\Software\Wine\Drivers Audio = pulse) through the
+# sound server that pulse.sh starts for this prefix; the harness's own clients (parec, pacat, pactl)
+# use the same socket.
+export PULSE_SERVER=unix:$WINE_OUT/pulse/native
+# Wine's PulseAudio driver keeps only some 30 ms queued in the server: a Wine thread not scheduled for
+# longer makes the server insert silence. On this shared machine that happens many times a second,
+# so the runs put Wine (start.sh: the wineserver and the driver double's process; play.sh: the
+# controller and the program), the sound server and the harness's pacat and parec under chrt -r
+# $WINE_RTPRIO. WINE_RTPRIO= (empty) runs them at the ordinary priority.
+export WINE_RTPRIO=${WINE_RTPRIO-10}

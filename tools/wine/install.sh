@@ -34,6 +34,10 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1024x768"
+
+; Sound through the PulseAudio server of tools/wine/pulse.sh, and no other driver.
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Audio"="pulse"
 REG
 timeout 120 "$WINE" regedit /S "Z:${WINE_OUT//\//\\}\\vxdouble.reg" >>"$log" 2>&1
 "$WINESERVER" -w

@@ -16,6 +16,12 @@
 //   at MS dismiss | close
 //   at MS speaker PD RD | voice_status N | voice_error N | power N
 //   at MS devices voice|control 0|1
+//   line FILE    (with a DIRECTORY: what the far end says, one period of 16-bit samples, written there)
+//   taken FILE   (where the controller writes what the driver double took from the record area)
+//
+// With a DIRECTORY it also writes mic.raw there: what the microphone hears from sample 0, 16-bit, for
+// the whole run and 30 s more, which the harness plays into the sound server's "mic" sink.
+// A WAV file that cannot be read, or is not 8 kHz 16-bit mono, is a bad scenario: exit status 2.
 //
 // Exit status 3, with the keys named on standard error, for a scenario that needs what the Wine
 // prefix cannot be made to have (a version Wine has no name for, another Windows directory, files
@@ -26,6 +32,7 @@
 #include <string>
 
 #include "scenario.h"
+#include "sound.h"
 #include "world.h"
 
 namespace {
@@ -74,6 +81,9 @@ std::string Unplayable(const sim::Scenario &s)
     for (const char *key : {"system.sound", "system.show", "system.screen", "faults", "preempt_seed"})
         if (s.keys_used.count(key))
             out += (out.empty() ? "" : ", ") + std::string(key);
+    // The driver double keeps at most VXD_LINE_MAX samples of the far end's signal.
+    if (sim::SignalPeriod(s.line) > (1 << 20))
+        out += std::string(out.empty() ? "" : ", ") + "driver.line (a WAV file of at most 1048576 samples)";
     // The controller dismisses the box opened last; a box named by its caption it cannot pick.
     for (const sim::Event &e : s.events)
         if (e.kind == sim::Event::Dismiss && e.dismiss_caption) {
@@ -83,17 +93,34 @@ std::string Unplayable(const sim::Scenario &s)
     return out;
 }
 
+bool WriteSamples(const std::string &path, const sim::Signal &signal, int64_t count)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    std::vector<int16_t> block(8192);
+    for (int64_t n = 0; n < count;) {
+        size_t k = 0;
+        for (; k < block.size() && n < count; ++k, ++n)
+            block[k] = sim::SignalSample(signal, n);
+        fwrite(block.data(), 2, k, f);
+    }
+    return fclose(f) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: vudizeri-wine-lines SCENARIO.yaml\n");
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: vudizeri-wine-lines SCENARIO.yaml [DIRECTORY]\n");
         return 2;
     }
     sim::Scenario s;
     try {
         s = sim::LoadScenario(argv[1]);
+        sim::LoadSignal(s.line, s.file, "driver.line");
+        sim::LoadSignal(s.mic, s.file, "driver.mic");
     } catch (const sim::ScenarioError &e) {
         fprintf(stderr, "vudizeri-wine-lines: %s\n", e.what());
         return 2;
@@ -125,6 +152,15 @@ int main(int argc, char **argv)
     device("control", s.control_at);
     printf("stop %s\n", s.stop_hangs ? "hang" : "complete");
     printf("end %lld\n", (long long)s.end);
+    if (argc == 3) {
+        std::string dir = argv[2];
+        if (!WriteSamples(dir + "/line.raw", s.line, sim::SignalPeriod(s.line)) ||
+            !WriteSamples(dir + "/mic.raw", s.mic, (s.end / 1000 + 30) * sim::kSpeakerRate)) {
+            fprintf(stderr, "vudizeri-wine-lines: cannot write the signals into %s\n", dir.c_str());
+            return 2;
+        }
+        printf("line line.raw\ntaken line-out.raw\n");
+    }
     for (const sim::Event &e : s.events) {
         printf("at %lld ", (long long)e.at);
         switch (e.kind) {

@@ -92,6 +92,13 @@ static int LastPlayState, LastRecState;
 static unsigned char Record[VXD_RECORD_SIZE]; /* the record the driver reports */
 static int LastPlayIndex, LastRecIndex;   /* the rings' indices at the last look */
 static int PlayAdvances, RecAdvances;     /* buffers the rings moved on since their stream started */
+static char LineFile[MAX_PATH];           /* what the far end says: 16-bit samples, said again and again */
+static char TakenFile[MAX_PATH] = "line-out.raw"; /* what the driver took from the record area */
+static FILE *TakenOut;
+static long long TakenSamples, TakenLost;
+static long long PlayMovedAt = -1, RecMovedAt = -1; /* when each ring last moved on (ms) */
+static long long LastLookAt = -1;         /* the controller's previous look at the rings */
+static int Underruns, Overruns;           /* times a ring stood still longer than its queued sound */
 
 static LONGLONG SystemNow(void)
 {
@@ -212,6 +219,10 @@ static int ReadLines(const char *path)
             StopHangs = strcmp(line + 5, "hang") == 0;
         else if (strncmp(line, "end ", 4) == 0)
             EndAt = atoll(line + 4);
+        else if (strncmp(line, "line ", 5) == 0)
+            snprintf(LineFile, sizeof(LineFile), "%s", line + 5);
+        else if (strncmp(line, "taken ", 6) == 0)
+            snprintf(TakenFile, sizeof(TakenFile), "%s", line + 6);
         else if (strncmp(line, "at ", 3) == 0 && StepCount < MAX_EVENTS) {
             Step *s = &Steps[StepCount++];
             memset(s, 0, sizeof(*s));
@@ -728,8 +739,27 @@ static void EmitDriverEvent(const VxdEvent *e)
     case VXD_EV_STATE:
         ReportStream(t, "out", e->A, LastPlayState, &PlayAdvances, &LastPlayIndex);
         ReportStream(t, "in", e->B, LastRecState, &RecAdvances, &LastRecIndex);
+        if ((e->A != 0) != (LastPlayState != 0))
+            PlayMovedAt = t;
+        if ((e->B != 0) != (LastRecState != 0))
+            RecMovedAt = t;
         LastPlayState = e->A;
         LastRecState = e->B;
+        break;
+    case VXD_EV_FEED:
+        Head(t, "feed");
+        printf(",\"line_start\":%d,\"index\":%d", e->A, e->B);
+        End();
+        break;
+    case VXD_EV_FED:
+        Head(t, "fed");
+        printf(",\"line_start\":%d,\"written\":%d", e->A, e->B);
+        End();
+        break;
+    case VXD_EV_TAKE:
+        Head(t, "take");
+        printf(",\"begin\":%d,\"first_buffer\":%d", e->A, e->B);
+        End();
         break;
     default:
         break;
@@ -737,22 +767,82 @@ static void EmitDriverEvent(const VxdEvent *e)
 }
 
 /* The driver double's view of the block: how far the two rings have moved on. */
+/* A ring that stands still for longer than the sound queued on it (four playback buffers, 512 ms;
+ * two record buffers, 128 ms) plus one buffer has run dry: an underrun or an overrun of the
+ * program's. Only looks that follow the previous one closely count: a late look of the controller's
+ * own proves nothing about the program. */
+static void Stall(long long now, long long *moved_at, int moved, long long limit, int *count)
+{
+    if (moved || *moved_at < 0) {
+        *moved_at = now;
+        return;
+    }
+    if (now - *moved_at > limit && LastLookAt >= 0 && now - LastLookAt < 50) {
+        (*count)++;
+        *moved_at = now;  /* counted once per standstill */
+    }
+}
+
 static void WatchRings(void)
 {
-    if (!LastPlayState && !LastRecState)
+    long long now = NowMs();
+    if (!LastPlayState && !LastRecState) {
+        LastLookAt = now;
         return;
+    }
     VxdBlockView v;
     if (!Ctl(VXD_PEEK_BLOCK, NULL, 0, &v, sizeof(v)) || !v.Found)
         return;
     if (LastPlayState && v.PlayIndex >= 0 && v.PlayIndex < 8) {
+        int moved = 0;
         if (LastPlayIndex >= 0)
-            PlayAdvances += (v.PlayIndex - LastPlayIndex + 8) % 8;
+            PlayAdvances += (moved = (v.PlayIndex - LastPlayIndex + 8) % 8);
         LastPlayIndex = v.PlayIndex;
+        Stall(now, &PlayMovedAt, moved, 512 + 128, &Underruns);
     }
     if (LastRecState && v.RecIndex >= 0 && v.RecIndex < 16) {
+        int moved = 0;
         if (LastRecIndex >= 0)
-            RecAdvances += (v.RecIndex - LastRecIndex + 16) % 16;
+            RecAdvances += (moved = (v.RecIndex - LastRecIndex + 16) % 16);
         LastRecIndex = v.RecIndex;
+        Stall(now, &RecMovedAt, moved, 128 + 64, &Overruns);
+    }
+    LastLookAt = now;
+}
+
+/* What the far end says, handed to the driver double before the program starts. */
+static int SendLine(void)
+{
+    if (!LineFile[0])
+        return 1;
+    FILE *f = fopen(LineFile, "rb");
+    if (!f)
+        return 0;
+    fseek(f, 0, SEEK_END);
+    long bytes = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    static VxdLineChunk chunk;
+    chunk.Total = (unsigned)(bytes / 2);
+    int ok = chunk.Total > 0 && chunk.Total <= VXD_LINE_MAX;
+    for (chunk.Offset = 0; ok && chunk.Offset < chunk.Total; chunk.Offset += chunk.Count) {
+        chunk.Count = (unsigned)fread(chunk.Samples, 2, VXD_CHUNK_SAMPLES, f);
+        ok = chunk.Count > 0 && Ctl(VXD_SET_LINE, &chunk, sizeof(chunk), NULL, 0);
+    }
+    fclose(f);
+    return ok;
+}
+
+/* The recorded samples the driver took since the last look, into the taken file. */
+static void DrainTaken(void)
+{
+    static VxdTakenChunk chunk;
+    while (Ctl(VXD_TAKE_LINE, NULL, 0, &chunk, sizeof(chunk))) {
+        TakenLost += chunk.Lost;
+        if (!chunk.Count)
+            break;
+        if (TakenOut)
+            fwrite(chunk.Samples, 2, chunk.Count, TakenOut);
+        TakenSamples += chunk.Count;
     }
 }
 
@@ -903,6 +993,11 @@ int main(int argc, char **argv)
         return 2;
     }
     Ctl(VXD_RESET, NULL, 0, NULL, 0);
+    if (!SendLine()) {
+        fprintf(stderr, "vxcontrol: cannot hand the line signal %s to the driver double\n", LineFile);
+        return 2;
+    }
+    TakenOut = fopen(TakenFile, "wb");
     ULONG hangs = StopHangs;
     Ctl(VXD_SET_STOP_HANGS, &hangs, sizeof(hangs), NULL, 0);
     if (VoiceAt == 0)
@@ -946,6 +1041,10 @@ int main(int argc, char **argv)
             Started = 1;
         }
     }
+    /* Time 0 on the system clock (Unix milliseconds), for what is measured outside Wine. */
+    Head(0, "clock");
+    printf(",\"unix_ms\":%lld", (T0 - 116444736000000000LL) / 10000);
+    End();
     Observe(0);
     for (int i = 0; i < nearly; ++i)
         EmitDriverEvent(&early[i]);
@@ -967,6 +1066,7 @@ int main(int argc, char **argv)
             Perform(&Steps[NextStep++], t);
         DrainDriver();
         WatchRings();
+        DrainTaken();
         Observe(NowMs());
         if (++passes % 5 == 0)
             WatchChildren(NowMs());
@@ -990,6 +1090,16 @@ int main(int argc, char **argv)
     }
     WatchChildren(NowMs());
     ReportFiles(NowMs());
+    Sleep(50);  /* the driver double's next look at the block ends what the program left running */
+    DrainDriver();
+    DrainTaken();
+    if (TakenOut)
+        fclose(TakenOut);
+    /* The rings' standstills, and what the driver took (the samples themselves are in the taken file). */
+    Head(NowMs(), "rings");
+    printf(",\"underruns\":%d,\"overruns\":%d,\"taken\":%lld,\"taken_lost\":%lld", Underruns, Overruns,
+           TakenSamples, TakenLost);
+    End();
     Head(NowMs(), "end");
     printf(",\"reason\":\"%s\"", reason);
     End();

@@ -23,6 +23,11 @@
 #define VXD_NEXT_EVENT VXD_CODE(0x905)
 /* out: VxdBlockView: the driver's fields of the block the program reads with, as they are now. */
 #define VXD_PEEK_BLOCK VXD_CODE(0x906)
+/* in: VxdLineChunk: a part of what the far end says (its samples repeat from the start after Total);
+ * the part at Offset 0 starts a new signal. No signal: the far end is silent. */
+#define VXD_SET_LINE VXD_CODE(0x907)
+/* out: VxdTakenChunk: the recorded samples taken from the block since the last call, oldest first. */
+#define VXD_TAKE_LINE VXD_CODE(0x908)
 
 #define VXD_DEVICE_VOICE 0
 #define VXD_DEVICE_CONTROL 1
@@ -52,6 +57,9 @@ typedef struct VxdWord {
 #define VXD_EV_REFUSED 8     /* Device, A: major function or control code, B: NTSTATUS */
 #define VXD_EV_CANCEL 9      /* the pending read was cancelled (the reader went away) */
 #define VXD_EV_STATE 10      /* A: PlayState, B: RecState: a change seen in the block */
+#define VXD_EV_FEED 11       /* a playback start: A its first line sample, B the playback index then */
+#define VXD_EV_FED 12        /* that start's feed ended: A its first line sample, B the samples written */
+#define VXD_EV_TAKE 13       /* a record start: A where its samples begin among those taken, B its first buffer */
 
 typedef struct VxdEvent {
     long long Time;          /* system time, 100 ns units */
@@ -61,6 +69,22 @@ typedef struct VxdEvent {
     int A, B;
     unsigned char Record[112];
 } VxdEvent;
+
+#define VXD_LINE_MAX (1 << 20)   /* samples of the line signal the driver keeps */
+#define VXD_CHUNK_SAMPLES 4096
+
+typedef struct VxdLineChunk {
+    unsigned int Total;      /* samples in the whole signal (1 to VXD_LINE_MAX) */
+    unsigned int Offset;     /* where this part goes */
+    unsigned int Count;      /* samples in this part */
+    short Samples[VXD_CHUNK_SAMPLES];
+} VxdLineChunk;
+
+typedef struct VxdTakenChunk {
+    unsigned int Count;      /* samples below */
+    unsigned int Lost;       /* samples that did not fit since the last call (the controller was late) */
+    short Samples[VXD_CHUNK_SAMPLES];
+} VxdTakenChunk;
 
 typedef struct VxdBlockView {
     unsigned int Found;      /* 0 while the driver has no view of a block */

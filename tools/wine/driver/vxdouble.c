@@ -20,6 +20,11 @@
  *      data transferred.
  *   3. A poll thread looks at Status every 10 ms while a read is pending: the 4 that the program
  *      writes at shut-down completes the read, unless the controller said the stop hangs.
+ *   4. The same thread speaks and listens through the block, as the modem driver does: while
+ *      playback runs it keeps the four playback buffers after PlayIndex (those the sound card does
+ *      not hold) filled with what the far end says, and while recording runs it takes each record
+ *      buffer behind the two queued ones once RecIndex has moved past it. It sees only the block and
+ *      the requests it completed reads with.
  * Every buffer length is checked before the buffer is touched; wrong sizes complete with an error.
  */
 #include <ntddk.h>
@@ -30,6 +35,8 @@
 #define IOCTL_GET_LINE_STATUS 0x80802804u
 #define IOCTL_SET_CALL_RESPONSE 0x80802808u
 #define RECORD_SIZE 112
+#define BLOCK_PLAY_DATA 0x0000
+#define BLOCK_REC_DATA 0x4000
 #define BLOCK_PLAY_INDEX 0x8000
 #define BLOCK_PD 0x8008
 #define BLOCK_STATUS 0x8018
@@ -38,6 +45,14 @@
 #define BLOCK_MIN_READ BLOCK_DRIVER_END
 #define SPK_STATUS_STOP 4
 #define TAG_SIZE 16
+/* The rings: buffers, samples per buffer, buffers the sound card holds at a time. */
+#define PLAY_BUFFERS 8
+#define PLAY_SAMPLES 1024
+#define PLAY_QUEUED 4
+#define REC_BUFFERS 16
+#define REC_SAMPLES 512
+#define REC_QUEUED 2
+#define TAKEN_RING 65536
 
 /* Under Wine the driver's process reaches the reader's memory through the system's own calls for
  * that, which ntoskrnl does not export. A driver that imports ntdll is not loaded as a driver, so
@@ -93,6 +108,40 @@ static VxdEvent Events[EVENT_RING];         /* what happened, oldest first from 
 static ULONG EventHead, EventCount;
 static volatile LONG Unloading;
 static HANDLE PollThread;
+static ULONG ReadsReceived;                 /* reads on the voice device that reached the block */
+static ULONG LastRequestRead;               /* the read most recently completed with requests */
+static SHORT *Line;                         /* what the far end says, LineTotal samples, again and again */
+static ULONG LineTotal;
+static BOOLEAN SpeakReset;                  /* the poll thread forgets its streams at its next pass */
+static SHORT Taken[TAKEN_RING];             /* recorded samples taken, not yet fetched by the controller */
+static ULONG TakenHead, TakenCount, TakenLost;
+
+/* A stream start as the driver sees it (the poll thread's own): the state turns to running, or it is
+ * running once the program has answered a read the driver completed with requests (the program
+ * then stops its streams, starts the wanted ones and reads again, all between two looks maybe). */
+typedef struct {
+    BOOLEAN running;    /* the state at the last look */
+    ULONG answered;     /* the last request read accounted for */
+} StartSeen;
+
+/* Playback: buffer numbers count every buffer of one start, from 0. */
+static struct {
+    StartSeen start;
+    BOOLEAN feeding;
+    LONG last_index;
+    LONGLONG queued, filled;  /* PlayIndex unwrapped; the buffer most recently filled */
+    LONGLONG first, written;  /* this start's first line sample; samples written */
+} Feed;
+static LONGLONG LinePos;      /* the next sample of the line signal to send */
+
+/* Recording: buffer numbers of one start, from 0. */
+static struct {
+    StartSeen start;
+    BOOLEAN taking;
+    LONG last_index;
+    LONGLONG queued, taken;   /* RecIndex unwrapped; the buffer most recently taken */
+} Take;
+static LONGLONG TakenTotal;   /* samples taken since the reset */
 
 static BOOLEAN SameName(const UNICODE_STRING *name, const char *want)
 {
@@ -246,6 +295,43 @@ static BOOLEAN BlockWrite(HANDLE process, PUCHAR block, ULONG offset, const void
     return process && block && NT_SUCCESS(NtWriteVirtualMemoryP(process, block + offset, from, n, &done)) && done == n;
 }
 
+/* How many bytes one write into the reader's memory may carry. The 32-bit prefix runs its processes
+ * under qemu's user mode: there a write of more than 16 bytes into another 32-bit process landed one
+ * page below its address (reads, and writes of 4 to 16 bytes, land where they should). Each found
+ * block is tried once (FindBlockWriteSize); where larger writes miss, the samples go 16 bytes at a
+ * time. */
+#define SMALL_WRITE 16
+static ULONG WriteSize = SMALL_WRITE;
+
+static BOOLEAN BlockWriteSamples(HANDLE process, PUCHAR block, ULONG offset, const void *from, SIZE_T n)
+{
+    for (SIZE_T done = 0; done < n; done += WriteSize)
+        if (!BlockWrite(process, block, offset + (ULONG)done, (const UCHAR *)from + done,
+                        n - done < WriteSize ? n - done : WriteSize))
+            return FALSE;
+    return TRUE;
+}
+
+/* Called when the block is found, before the program has started a stream (the block is all zero
+ * apart from the driver's fields): 32 bytes of a pattern written at the record area's start and read
+ * back. Where they land elsewhere (one page below: in the playback area) that page is zeroed again. */
+static void FindBlockWriteSize(HANDLE process, PUCHAR block)
+{
+    static const UCHAR zeros[2048];
+    UCHAR pattern[32], back[32];
+    for (int i = 0; i < 32; ++i)
+        pattern[i] = (UCHAR)(0xA5 ^ i);
+    WriteSize = 2048;
+    if (BlockWrite(process, block, BLOCK_REC_DATA, pattern, sizeof(pattern)) &&
+        BlockRead(process, block, BLOCK_REC_DATA, back, sizeof(back)) && Same(back, pattern, sizeof(back))) {
+        BlockWrite(process, block, BLOCK_REC_DATA, zeros, sizeof(pattern));
+        return;
+    }
+    WriteSize = SMALL_WRITE;
+    BlockWriteSamples(process, block, BLOCK_REC_DATA, zeros, sizeof(pattern));
+    BlockWriteSamples(process, block, BLOCK_REC_DATA - 4096, zeros, sizeof(pattern));
+}
+
 /* Looks for this open's tag in the Reserved bytes of a freshly allocated region of the reader. */
 static PUCHAR FindBlock(HANDLE process)
 {
@@ -289,6 +375,8 @@ static void SayInto(PIRP irp, const VxdWord *word, HANDLE process, PUCHAR block)
             written = value;
     }
     Lock();
+    if (written == 1)
+        LastRequestRead = ReadsReceived;  /* the read pending now is the one completed */
     VxdEvent *e = AddEvent(VXD_EV_COMPLETE, VXD_DEVICE_VOICE);
     e->A = written;
     e->B = status;
@@ -349,6 +437,7 @@ static void ForgetReader(void)
     ReaderPid = 0;
     TagSent = FALSE;
     LastPlayState = LastRecState = 0;
+    SpeakReset = TRUE;
 }
 
 /* Wine opens a device whatever its create routine answers, so an absent device is one without its
@@ -487,6 +576,8 @@ static NTSTATUS NTAPI Read(PDEVICE_OBJECT device, PIRP irp)
         PUCHAR block = NULL;
         if (NT_SUCCESS(NtOpenProcess(&process, VXD_PROCESS_ACCESS, &attributes, &client)))
             block = FindBlock(process);
+        if (block)
+            FindBlockWriteSize(process, block);
         Lock();
         if (block) {
             ReaderProcess = process;
@@ -501,6 +592,7 @@ static NTSTATUS NTAPI Read(PDEVICE_OBJECT device, PIRP irp)
     }
     HANDLE process = ReaderProcess;
     PUCHAR block = ReaderBlock;
+    ReadsReceived++;
     Unlock();
 
     /* A stop signal written before the read came: complete at once, as when it comes later. */
@@ -585,6 +677,11 @@ static NTSTATUS DoubleControl(PIRP irp, PIO_STACK_LOCATION sp)
         Zero(Record, sizeof(Record));
         Zero(&PendingWord, sizeof(PendingWord));
         EventHead = EventCount = 0;
+        LineTotal = 0;
+        TakenHead = TakenCount = TakenLost = 0;
+        SpeakReset = TRUE;
+        LinePos = TakenTotal = 0;
+        ReadsReceived = LastRequestRead = 0;
         Unlock();
         SetLink(VXD_DEVICE_VOICE, FALSE);
         SetLink(VXD_DEVICE_CONTROL, FALSE);
@@ -658,6 +755,42 @@ static NTSTATUS DoubleControl(PIRP irp, PIO_STACK_LOCATION sp)
         EventCount--;
         Unlock();
         return Finish(irp, STATUS_SUCCESS, sizeof(VxdEvent));
+    case VXD_SET_LINE: {
+        if ((status = ExpectIn(sp, irp, sizeof(VxdLineChunk))) != STATUS_SUCCESS)
+            return Finish(irp, status, 0);
+        const VxdLineChunk *c = (const VxdLineChunk *)buffer;
+        if (c->Total == 0 || c->Total > VXD_LINE_MAX || c->Count > VXD_CHUNK_SAMPLES || c->Offset > c->Total ||
+            c->Count > c->Total - c->Offset)
+            return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+        if (!Line) {
+            Line = ExAllocatePoolWithTag(NonPagedPool, VXD_LINE_MAX * sizeof(SHORT), 0x656E694Cu /* "Line" */);
+            if (!Line)
+                return Finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        }
+        Lock();
+        if (c->Offset == 0)
+            LineTotal = 0;  /* silent until the whole signal is there */
+        Copy(Line + c->Offset, c->Samples, c->Count * sizeof(SHORT));
+        if (c->Offset + c->Count == c->Total)
+            LineTotal = c->Total;
+        Unlock();
+        return Finish(irp, STATUS_SUCCESS, 0);
+    }
+    case VXD_TAKE_LINE: {
+        if (out != sizeof(VxdTakenChunk) || !buffer)
+            return Finish(irp, STATUS_INFO_LENGTH_MISMATCH, 0);
+        VxdTakenChunk *c = (VxdTakenChunk *)buffer;
+        Lock();
+        c->Count = TakenCount < VXD_CHUNK_SAMPLES ? TakenCount : VXD_CHUNK_SAMPLES;
+        for (ULONG k = 0; k < c->Count; ++k)
+            c->Samples[k] = Taken[(TakenHead + k) % TAKEN_RING];
+        TakenHead = (TakenHead + c->Count) % TAKEN_RING;
+        TakenCount -= c->Count;
+        c->Lost = TakenLost;
+        TakenLost = 0;
+        Unlock();
+        return Finish(irp, STATUS_SUCCESS, sizeof(VxdTakenChunk));
+    }
     case VXD_PEEK_BLOCK: {
         if (out != sizeof(VxdBlockView) || !buffer)
             return Finish(irp, STATUS_INFO_LENGTH_MISMATCH, 0);
@@ -707,6 +840,118 @@ static NTSTATUS NTAPI Other(PDEVICE_OBJECT device, PIRP irp)
     return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
+/* Whether the state seen is a new start of the stream; false too while a request the driver said
+ * has not been acted on (the program is stopping and starting its streams: the areas are not the
+ * driver's to touch until it reads again or the state has been seen closed). */
+static BOOLEAN Fresh(StartSeen *s, LONG state, BOOLEAN *wait)
+{
+    Lock();
+    ULONG request = LastRequestRead, reads = ReadsReceived;
+    Unlock();
+    BOOLEAN said = request > s->answered, acted = said && reads > request;
+    BOOLEAN fresh = state != 0 && (!s->running || acted);
+    if (fresh || acted)
+        s->answered = request;
+    *wait = said && !acted && !fresh;
+    s->running = state != 0;
+    return fresh;
+}
+
+static void EndFeed(void)
+{
+    if (!Feed.feeding)
+        return;
+    Feed.feeding = FALSE;
+    Lock();
+    VxdEvent *e = AddEvent(VXD_EV_FED, VXD_DEVICE_VOICE);
+    e->A = (int)Feed.first;
+    e->B = (int)Feed.written;
+    Unlock();
+}
+
+/* How far a ring index moved since the last look (the program moves it by one per notice). */
+static LONGLONG Moved(LONG now, LONG before, LONG ring) { return ((LONGLONG)(now - before) % ring + ring) % ring; }
+
+static void FeedPlayback(HANDLE process, PUCHAR block, LONG state, LONG index)
+{
+    BOOLEAN wait;
+    if (Fresh(&Feed.start, state, &wait)) {
+        /* A new start: the program has zeroed the area and queued buffers 0 to PlayIndex. */
+        EndFeed();
+        Feed.feeding = TRUE;
+        Feed.last_index = index;
+        Feed.queued = Feed.filled = index;
+        Feed.first = LinePos;
+        Feed.written = 0;
+        Lock();
+        VxdEvent *e = AddEvent(VXD_EV_FEED, VXD_DEVICE_VOICE);
+        e->A = (int)LinePos;
+        e->B = index;
+        Unlock();
+    }
+    if (state == 0)
+        EndFeed();
+    if (state == 0 || wait || !Feed.feeding || index < 0 || index >= PLAY_BUFFERS)
+        return;
+    Feed.queued += Moved(index, Feed.last_index, PLAY_BUFFERS);
+    Feed.last_index = index;
+    /* The four buffers after PlayIndex are not held by the sound card: they are the driver's to fill. */
+    static SHORT samples[PLAY_SAMPLES];
+    while (Feed.filled < Feed.queued + PLAY_QUEUED) {
+        Lock();
+        for (int k = 0; k < PLAY_SAMPLES; ++k)
+            samples[k] = LineTotal ? Line[(LinePos + k) % LineTotal] : 0;
+        Unlock();
+        ULONG at = BLOCK_PLAY_DATA + (ULONG)((Feed.filled + 1) % PLAY_BUFFERS) * PLAY_SAMPLES * 2;
+        if (!BlockWriteSamples(process, block, at, samples, sizeof(samples)))
+            return;
+        Feed.filled++;
+        LinePos += PLAY_SAMPLES;
+        Feed.written += PLAY_SAMPLES;
+    }
+}
+
+static void TakeRecording(HANDLE process, PUCHAR block, LONG state, LONG index)
+{
+    BOOLEAN wait;
+    if (Fresh(&Take.start, state, &wait)) {
+        Take.taking = TRUE;
+        Take.last_index = index;
+        Take.queued = index;
+        Take.taken = index - REC_QUEUED;
+        Lock();
+        VxdEvent *e = AddEvent(VXD_EV_TAKE, VXD_DEVICE_VOICE);
+        e->A = (int)TakenTotal;
+        e->B = (int)(Take.taken + 1);
+        Unlock();
+    }
+    if (state == 0)
+        Take.taking = FALSE;
+    if (state == 0 || wait || !Take.taking || index < 0 || index >= REC_BUFFERS)
+        return;
+    Take.queued += Moved(index, Take.last_index, REC_BUFFERS);
+    Take.last_index = index;
+    /* Every buffer behind the two queued ones has been filled: the driver takes it for the line. */
+    static SHORT samples[REC_SAMPLES];
+    while (Take.taken < Take.queued - REC_QUEUED) {
+        ULONG at = BLOCK_REC_DATA + (ULONG)((Take.taken + 1) % REC_BUFFERS) * REC_SAMPLES * 2;
+        if (!BlockRead(process, block, at, samples, sizeof(samples)))
+            return;
+        Take.taken++;
+        Lock();
+        for (int k = 0; k < REC_SAMPLES; ++k) {
+            if (TakenCount == TAKEN_RING) {
+                TakenLost++;
+                continue;
+            }
+            Taken[(TakenHead + TakenCount) % TAKEN_RING] = samples[k];
+            TakenCount++;
+        }
+        TakenTotal += REC_SAMPLES;
+        Unlock();
+    }
+}
+
 /* Watches the reader's block: the stop signal, and the stream states the program keeps there. */
 static VOID NTAPI PollProc(PVOID context)
 {
@@ -719,11 +964,23 @@ static VOID NTAPI PollProc(PVOID context)
         PUCHAR block = ReaderBlock;
         BOOLEAN pending = PendingRead != NULL, hangs = StopHangs;
         Unlock();
+        Lock();
+        BOOLEAN forget = SpeakReset;
+        SpeakReset = FALSE;
+        ULONG request = LastRequestRead;
+        Unlock();
+        if (forget) {  /* a new reader, or a new run: no stream of the old one goes on */
+            EndFeed();
+            Feed.start.running = Take.start.running = Take.taking = FALSE;
+            Feed.start.answered = Take.start.answered = request;
+        }
         if (!block)
             continue;
         LONG fields[7];
         if (!BlockRead(process, block, BLOCK_PLAY_INDEX, fields, sizeof(fields)))
             continue;
+        FeedPlayback(process, block, fields[4], fields[0]);
+        TakeRecording(process, block, fields[5], fields[1]);
         Lock();
         if (ReaderBlock == block && (fields[4] != LastPlayState || fields[5] != LastRecState)) {
             LastPlayState = fields[4];
@@ -780,6 +1037,9 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver)
         IoDeleteSymbolicLink(&link);
     }
     ForgetReader();
+    if (Line)
+        ExFreePool(Line);
+    Line = NULL;
     if (VoiceDeviceObject)
         IoDeleteDevice(VoiceDeviceObject);
     if (ControlDeviceObject)
