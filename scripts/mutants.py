@@ -337,10 +337,10 @@ def changed_since(root, commit):
     return set(names)
 
 
-def find_mutant(mutants, spec):
-    m = re.fullmatch(r"(.+)#(\d+)", spec)
+def find_mutant(mutants, name):
+    m = re.fullmatch(r"(.+)#(\d+)", name)
     for x in mutants:
-        if x.key == spec or (m and x.file == m.group(1) and x.index == int(m.group(2))):
+        if x.key == name or (m and x.file == m.group(1) and x.index == int(m.group(2))):
             return x
     return None
 
