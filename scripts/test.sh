@@ -5,12 +5,11 @@
 # under Wine, the x86_64 program under 64-bit Wine and the shipped i686 program under 32-bit Wine
 # (through qemu's user mode) against the world's scenarios.
 #
-# To fit a 2-core machine in 15 minutes the work runs in two lanes once the host and Windows builds
-# are done: the Wine lane (both prefixes, then the two architectures' suites side by side; they mostly
-# wait on the clock) and, beside it at the lowest CPU priority so that the Wine suites' timings stay
-# as they are alone, the host lane (host tests, ThreadSanitizer, the sweep, AddressSanitizer, fuzz).
-# Wine's packages install in the background while the host build compiles. Each stage's time is
-# printed at the end; the last line is "N passed, N failed[, N skipped]".
+# Wine's packages install in the background while the host build compiles, and both Wine prefixes
+# are made in the background while the host lane (host tests, ThreadSanitizer, AddressSanitizer, the
+# sweep, fuzz) runs. The Wine suites then run alone, one architecture after the other: they check
+# every sample through a real sound server at the pace of real time. Each stage's time is printed at
+# the end; the last line is "N passed, N failed[, N skipped]".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$(date +%s)
@@ -54,7 +53,8 @@ ctest_preset() {
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs" "${target[@]}"
   ctest --preset "$preset" -j"$jobs" -E '^Wine' >"$log" 2>&1 || status=$?
-  sed -n '/tests passed/,$p;/Failed\|\*\*\*/p' "$log"
+  # The summary and the list of failed tests after it (the whole log when the run failed, below).
+  sed -n '/tests passed/,$p' "$log"
   local total
   total=$(sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' "$log" | tail -n 1)
   [ -n "$total" ] || { cat "$log"; echo "test.sh: $preset ran no test" >&2; failed=$((failed + 1)); return 1; }
@@ -120,28 +120,20 @@ if [ "$status" -ne 0 ]; then failed=$((failed + 1)); finish; fi
 wait "$packages" || true
 cat "$logs/packages.log"
 
-# --- The Wine lane: both prefixes, then both architectures' suites side by side -----------------
-wine_lane() {
-  local s64=0 s32=0 p64 p32
+# --- The Wine prefixes, made in the background while the host lane runs --------------------------
+wine_prefixes() {
+  local s64=0 s32=0
   stage "wine prefix (x86_64)" scripts/wine.sh --prefix >"$logs/wine.log" 2>&1 || s64=$?
   # With qemu registered, 64-bit wineboot would also set up the prefix's 32-bit side through qemu:
   # the 32-bit prefix (which registers it) comes second.
   stage "wine32 prefix (i686)" scripts/wine32.sh --prefix >"$logs/wine32.log" 2>&1 || s32=$?
-  if [ "$s64" -eq 0 ] && ! grep -qx 'wine: skipped' "$logs/wine.log"; then
-    ( stage "wine suites (x86_64)" scripts/wine.sh --suites >>"$logs/wine.log" 2>&1 ) & p64=$!
-  fi
-  if [ "$s32" -eq 0 ] && ! grep -qx 'wine32: skipped' "$logs/wine32.log"; then
-    ( stage "wine32 suites (i686)" scripts/wine32.sh --suites >>"$logs/wine32.log" 2>&1 ) & p32=$!
-  fi
-  [ -z "${p64:-}" ] || wait "$p64" || s64=$?
-  [ -z "${p32:-}" ] || wait "$p32" || s32=$?
   echo "$s64" >"$logs/wine.status"
   echo "$s32" >"$logs/wine32.status"
 }
-wine_lane &
-lane=$!
+wine_prefixes &
+prefixes=$!
 
-# --- The host lane, beside it at the lowest priority --------------------------------------------
+# --- The host lane ----------------------------------------------------------------------------------
 host_lane() {
   echo "== host tests"
   stage "host tests" ctest_preset host || true
@@ -165,15 +157,24 @@ host_lane() {
   fi
   echo "$passed $failed $skipped" >"$logs/host.counts"
 }
-( renice -n 19 -p "$BASHPID" >/dev/null; passed=0 failed=0 skipped=0; host_lane ) || true
+( passed=0 failed=0 skipped=0; host_lane ) || true
 read -r p f s <"$logs/host.counts" || { p=0 f=1 s=0; }
 passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 
-wait "$lane" || true
-echo "== wine: the real x86_64 program under Wine with the driver double"
-cat "$logs/wine.log"
-wine_count "$logs/wine.log" "$(cat "$logs/wine.status" 2>/dev/null || echo 1)"
-echo "== wine32: the shipped i686 program under 32-bit Wine through qemu's user mode"
-cat "$logs/wine32.log"
-wine_count "$logs/wine32.log" "$(cat "$logs/wine32.status" 2>/dev/null || echo 1)"
+# --- The Wine suites, one architecture after the other on an otherwise quiet machine -------------
+# They compare every sample heard and recorded through a real sound server at the pace of real time:
+# beside the host lane's builds, or beside each other, Wine's capture loses samples now and then.
+wait "$prefixes" || true
+for arch in wine wine32; do
+  status=$(cat "$logs/$arch.status" 2>/dev/null || echo 1)
+  if [ "$status" -eq 0 ] && ! grep -Eqx 'wine(32)?: skipped' "$logs/$arch.log"; then
+    stage "$arch suites" "scripts/$arch.sh" --suites >>"$logs/$arch.log" 2>&1 || status=$?
+  fi
+  case $arch in
+    wine) echo "== wine: the real x86_64 program under Wine with the driver double" ;;
+    wine32) echo "== wine32: the shipped i686 program under 32-bit Wine through qemu's user mode" ;;
+  esac
+  cat "$logs/$arch.log"
+  wine_count "$logs/$arch.log" "$status"
+done
 finish
