@@ -28,7 +28,8 @@ Outcome Ask(const std::string &windows, int dialup, unsigned status, const std::
     EXPECT_EQ(run.status, 0) << run.Dump();
     // The dial-up check gives back its memory and its lock: the program ends holding only the
     // telephony library.
-    for (const auto &item : run.Find("held")["items"])
+    const support::Json held = run.Find("held");
+    for (const auto &item : held["items"])
         EXPECT_EQ(item["kind"], "module") << run.Dump();
     auto answers = run.Of("power");
     EXPECT_EQ(answers.size(), 1u) << run.Dump();
@@ -125,7 +126,8 @@ TEST(PowerVeto, AFailedEnumerationRefuses)
         ASSERT_EQ(run.status, 0) << run.Dump();
         EXPECT_FALSE(run.Find("power", {{"answer", "deny"}, {"dialup_queries", fault.second}}).is_null())
             << fault.first << "\n" << run.Dump();
-        for (const auto &item : run.Find("held")["items"])
+        const support::Json held = run.Find("held");
+        for (const auto &item : held["items"])
             EXPECT_EQ(item["kind"], "module") << fault.first << "\n" << run.Dump();
     }
 }
