@@ -15,7 +15,7 @@
 # packages at all (each named in one line; the others are installed): the caller skips what needed
 # them; 1 on any other failure.
 set -euo pipefail
-packages=(cmake make g++ pkg-config python3
+packages=(cmake ninja-build g++ pkg-config python3
           libgtest-dev libbenchmark-dev libyaml-cpp-dev nlohmann-json3-dev libsndfile1-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           valgrind "$@")

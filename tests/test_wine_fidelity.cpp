@@ -62,13 +62,7 @@ const std::map<std::string, std::vector<std::string>> kCompared = {
     {"file-final", {"path", "exists", "attributes", "content"}},
 };
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using wine::Slurp;
 
 std::vector<Json> Parse(const std::string &text)
 {

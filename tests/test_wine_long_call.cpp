@@ -33,13 +33,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using wine::Slurp;
 
 Json Audio(const std::string &trace)
 {

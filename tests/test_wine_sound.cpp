@@ -109,13 +109,7 @@ std::string AudioLine(const std::string &trace)
     return audio.empty() ? "" : audio.front().dump();
 }
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using wine::Slurp;
 
 TEST(WineSound, SpeakerphoneThroughTheSoundServerSampleForSample)
 {

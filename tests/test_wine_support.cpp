@@ -21,14 +21,6 @@ namespace {
 
 int g_lock = -1;
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Runs a shell command with its output sent to a file (never a pipe: a wine command that starts
 // services keeps a pipe open); returns the exit status.
 int Shell(const std::string &command, const std::string &output)
@@ -39,6 +31,14 @@ int Shell(const std::string &command, const std::string &output)
 }
 
 }  // namespace
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 std::string WithSequence(const std::string &yaml)
 {

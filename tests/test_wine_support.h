@@ -45,6 +45,9 @@ std::string AudioFaults(const std::string &audio_json, bool sound);
 // One line of figures of an "audio" event: samples compared and matching, silences, start times.
 std::string AudioFigures(const std::string &audio_json);
 
+// A file's whole text (empty when it cannot be read).
+std::string Slurp(const std::string &path);
+
 std::string SourceDir();
 std::string OutDir();  // build/wine, or build/wine32
 
