@@ -32,8 +32,8 @@ struct DeviceHandle : KObject {
 
 // A synchronous read or control call writes the count of bytes transferred through its pointer
 // whatever the caller wants of it: without one, Windows writes through a null pointer and the
-// program faults. Windows 95 and 98 want the count for an overlapped read too. The world reports
-// such a call ("misuse") and answers it as it would with a count.
+// program faults. Windows 95 and 98 (and Me, of their family) want the count for an overlapped read
+// too. The world reports such a call ("misuse") and answers it as it would with a count.
 void CheckCount(const char *call, const void *count, const void *overlapped, bool always)
 {
     if (!count && (!overlapped || always))
