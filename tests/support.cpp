@@ -116,7 +116,7 @@ Run Play(const std::string &yaml)
         pos = nl + 1;
     }
     // Whatever a test checks, a program that uses a critical section it deleted, or never
-    // initialised, fails it.
+    // initialised, or leaves out the byte count Windows writes, fails it.
     for (const Json &e : run.events)
         if (e["ev"] == "misuse")
             ADD_FAILURE() << "the program used a " << e["state"].get<std::string>() << " "

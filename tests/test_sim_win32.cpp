@@ -17,6 +17,7 @@
 #include "driver_double.h"
 #include "registry.h"
 #include "support.h"
+#include "system.h"
 #include "user32.h"
 #include "world.h"
 
@@ -57,21 +58,36 @@ TEST(SimDriver, VoiceReadStaysPendingUntilTheDriverSpeaks)
         // Any length but the driver contract's is refused at once, shorter or longer, and the trace
         // shows the length of every read the driver was asked for.
         static std::vector<int64_t> lengths;
+        static std::vector<std::string> misuse;
         sim::EnableTraceDetail("read");
         sim::SetTraceSink([](const std::string &line) {
             auto e = support::Json::parse(line);
             if (e["ev"] == "read")
                 lengths.push_back(e["length"].get<int64_t>());
+            if (e["ev"] == "misuse")
+                misuse.push_back(e["call"].get<std::string>() + " " + e["state"].get<std::string>());
         });
         for (DWORD length : {100u, 33459u, 33461u, 36864u}) {
             EXPECT_FALSE(ReadFile(voice, block, length, &n, NULL)) << length;
             EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << length;
         }
+        EXPECT_TRUE(misuse.empty());
+        // A read without a place for its count is the program's fault (Windows writes the count
+        // through the pointer), reported and answered as with one; an overlapped read may go
+        // without it on NT, not on Windows 95 and 98.
+        EXPECT_FALSE(ReadFile(voice, block, 100, NULL, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+        OVERLAPPED overlapped = {};
+        EXPECT_FALSE(ReadFile(voice, block, sizeof(block), NULL, &overlapped));
+        EXPECT_EQ(misuse, (std::vector<std::string>{"ReadFile no-count"}));
+        sim::SetOsVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
+        EXPECT_FALSE(ReadFile(voice, block, sizeof(block), NULL, &overlapped));
+        EXPECT_EQ(misuse, (std::vector<std::string>{"ReadFile no-count", "ReadFile no-count"}));
         EXPECT_EQ(sim::Now(), 1234);
         sim::At(2000, [] { sim::DriverRequest(0, 0); });
         EXPECT_TRUE(ReadFile(voice, block, sizeof(block), &n, NULL));
         EXPECT_EQ(sim::Now(), 2000);
-        EXPECT_EQ(lengths, (std::vector<int64_t>{100, 33459, 33461, 36864, 33460}));
+        EXPECT_EQ(lengths, (std::vector<int64_t>{100, 33459, 33461, 36864, 100, 33460}));
         EXPECT_TRUE(CloseHandle(voice));
     });
 }
@@ -94,6 +110,18 @@ TEST(SimDriver, ControlDeviceChecksBufferLengths)
         EXPECT_EQ(record[100], 90);
         EXPECT_FALSE(DeviceIoControl(control, 0x80802800, NULL, 0, record, 112, &n, NULL));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+        // Without a place for the count a synchronous call is the program's fault, even one that
+        // returns no data: reported, and answered as with one.
+        static std::vector<std::string> misuse;
+        sim::SetTraceSink([](const std::string &line) {
+            auto e = support::Json::parse(line);
+            if (e["ev"] == "misuse")
+                misuse.push_back(e["call"].get<std::string>() + " " + e["state"].get<std::string>());
+        });
+        EXPECT_TRUE(DeviceIoControl(control, 0x80802804, NULL, 0, record, 112, &n, NULL));
+        EXPECT_TRUE(misuse.empty());
+        EXPECT_TRUE(DeviceIoControl(control, 0x80802808, record, 112, NULL, 0, NULL, NULL));
+        EXPECT_EQ(misuse, (std::vector<std::string>{"DeviceIoControl no-count"}));
     });
 }
 

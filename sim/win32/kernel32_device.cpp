@@ -8,6 +8,7 @@
 
 #include "driver_double.h"
 #include "handles.h"
+#include "system.h"
 
 namespace sim {
 
@@ -28,6 +29,16 @@ struct DeviceHandle : KObject {
         return device == DriverDevice::Voice ? "\\\\.\\VVOICE" : "\\\\.\\VXMCOM";
     }
 };
+
+// A synchronous read or control call writes the count of bytes transferred through its pointer
+// whatever the caller wants of it: without one, Windows writes through a null pointer and the
+// program faults. Windows 95 and 98 (and Me, of their family) want the count for an overlapped read
+// too. The world reports such a call ("misuse") and answers it as it would with a count.
+void CheckCount(const char *call, const void *count, const void *overlapped, bool always)
+{
+    if (!count && (!overlapped || always))
+        Emit("misuse", {{"call", call}, {"kind", "argument"}, {"state", "no-count"}});
+}
 
 }  // namespace
 
@@ -67,6 +78,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 {
     PlatformCall call("ReadFile");
     YieldPoint();
+    CheckCount("ReadFile", lpNumberOfBytesRead, lpOverlapped, IsWindows9x());
     auto *h = HandleAs<DeviceHandle>(hFile);
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
@@ -109,6 +121,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 {
     PlatformCall call("DeviceIoControl");
     YieldPoint();
+    CheckCount("DeviceIoControl", lpBytesReturned, lpOverlapped, false);
     auto *h = HandleAs<DeviceHandle>(hDevice);
     if (!h) {
         SetLastError(ERROR_INVALID_HANDLE);

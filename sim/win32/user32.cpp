@@ -11,6 +11,7 @@
 
 #include "dialogs.h"
 #include "resources.h"
+#include "system.h"
 
 namespace sim {
 
@@ -358,6 +359,15 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    if (wc->cbClsExtra < 0 || wc->cbWndExtra < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // Windows 95 refuses more than 40 extra bytes for the class or for each window: it says why only
+    // on its debugging build, and names no error code. NT has had no such limit since 3.51; for 98
+    // and Me nothing says there is one.
+    if (IsWindows95() && (wc->cbClsExtra > 40 || wc->cbWndExtra > 40))
+        return 0;
     if (g_classes.count(wc->lpszClassName)) {
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;

@@ -78,6 +78,36 @@ static void test_classes(void)
     ok(GetLastError() == ERROR_CLASS_ALREADY_EXISTS, "error %u, expected ERROR_CLASS_ALREADY_EXISTS\n",
        (unsigned)GetLastError());
 
+    /* Extra bytes: a negative count is refused everywhere; more than 40 only by Windows 95, which
+     * names no error code for it (Wine has no such limit). */
+    wc.lpszClassName = "ConfExtra";
+    wc.cbWndExtra = -1;
+    SET_ERROR();
+    ok(RegisterClassA(&wc) == 0 && GetLastError() == ERROR_INVALID_PARAMETER,
+       "a negative window extra was taken: error %u\n", (unsigned)GetLastError());
+    wc.cbWndExtra = 0;
+    wc.cbClsExtra = -1;
+    SET_ERROR();
+    ok(RegisterClassA(&wc) == 0 && GetLastError() == ERROR_INVALID_PARAMETER,
+       "a negative class extra was taken: error %u\n", (unsigned)GetLastError());
+    wc.cbClsExtra = 0;
+    for (int which = 0; which < 2; ++which) {
+        wc.lpszClassName = which ? "ConfClassExtra" : "ConfWindowExtra";
+        wc.cbWndExtra = which ? 0 : 44;
+        wc.cbClsExtra = which ? 44 : 0;
+        ATOM extra = RegisterClassA(&wc);
+        if (conformance_win95())
+            ok_windows(extra == 0, "Windows 95 took %s extra bytes of 44\n", which ? "class" : "window");
+        else
+            ok(extra != 0, "%s extra bytes of 44 were refused, error %u\n", which ? "class" : "window",
+               (unsigned)GetLastError());
+    }
+    wc.lpszClassName = "ConfExtra40";
+    wc.cbWndExtra = wc.cbClsExtra = 40;
+    ok(RegisterClassA(&wc) != 0, "40 extra bytes each were refused, error %u\n", (unsigned)GetLastError());
+    wc.cbWndExtra = wc.cbClsExtra = 0;
+    wc.lpszClassName = "ConfLogging";
+
     SET_ERROR();
     HWND hwnd = CreateWindowExA(0, "ConfNoSuchClass", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
                                 conformance_instance(), NULL);

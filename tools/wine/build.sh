@@ -22,6 +22,8 @@ $cc -std=gnu11 -O2 "${warn[@]}" -mconsole -o "$WINE_OUT/vxsoundprobe.exe" "$here
 $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxrasapi32.dll" "$here/doubles/rasapi32.c"
 $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -DWITH_LOCATION_FUNCTION -o "$WINE_OUT/vxtapi32.dll" \
     "$here/doubles/tapi32.c"
+$cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -DWITH_LOCATION_FUNCTION -DGENERIC_NAME_ONLY \
+    -o "$WINE_OUT/vxtapi32-95.dll" "$here/doubles/tapi32.c"
 $cc -std=gnu11 -O2 "${warn[@]}" -shared -Wl,--kill-at -o "$WINE_OUT/vxtapi32-nofunction.dll" "$here/doubles/tapi32.c"
 $cc -std=gnu11 -O2 "${warn[@]}" -mwindows -o "$WINE_OUT/control.exe" "$here/doubles/control.c"
 

@@ -288,7 +288,11 @@ static void PrepareLibraries(const char *program)
     snprintf(source, MAX_PATH, "%svxrasapi32.dll", dir);
     CopyFileA(source, path, FALSE);
     snprintf(path, MAX_PATH, "%stapi32.dll", dir);
-    snprintf(source, MAX_PATH, "%s%s", dir, strcmp(Telephony, "no-function") == 0 ? "vxtapi32-nofunction.dll" : "vxtapi32.dll");
+    /* Windows 95 has its own library (TAPI 1.4): the location query under its generic name only. */
+    const char *library = strcmp(Telephony, "no-function") == 0 ? "vxtapi32-nofunction.dll"
+                          : strcmp(Version, "win95") == 0      ? "vxtapi32-95.dll"
+                                                               : "vxtapi32.dll";
+    snprintf(source, MAX_PATH, "%s%s", dir, library);
     if (strcmp(Telephony, "no-library") == 0)
         DeleteFileA(path);
     else
