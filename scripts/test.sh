@@ -5,14 +5,11 @@
 # under Wine, the x86_64 program under 64-bit Wine and the shipped i686 program under 32-bit Wine
 # (through qemu's user mode) against the world's scenarios.
 #
-# Wine's packages install in the background while the builds compile. Then two lanes run side by
-# side: the Wine lane (both prefixes, then the two architectures' suites at once) and the host lane
-# (host tests, ThreadSanitizer, AddressSanitizer, the sweep, fuzz), which runs at a lower priority.
-# The Wine suites check every sample through a real sound server at the pace of real time: each
-# architecture's Wine, screen and sound server run under real-time priority (the x86_64 one above the
-# i686 one, whose emulated threads can be busy for long), so that neither the host lane's builds nor
-# the other architecture keep them waiting. Each stage's time is printed at the end; the last line is
-# "N passed, N failed[, N skipped]".
+# Wine's packages install in the background while the host build compiles, and both Wine prefixes
+# are made in the background while the host lane (host tests, ThreadSanitizer, AddressSanitizer, the
+# sweep, fuzz) runs. The Wine suites then run alone, one architecture after the other: they check
+# every sample through a real sound server at the pace of real time. Each stage's time is printed at
+# the end; the last line is "N passed, N failed[, N skipped]".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$(date +%s)
@@ -53,7 +50,8 @@ ctest_preset() {
     host-tsan) target=(--target vudizeri-tests) ;;
     host-asan) target=(--target vudizeri-tests vudizeri-conformance vudizeri-wine-lines) ;;
   esac
-  # The host build is made above (the Wine lane builds in it too: it is not configured again here).
+  # The host build is made above (the Wine prefixes' scripts build in it meanwhile: it is not
+  # configured again here).
   if [ "$preset" != host ]; then
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs" "${target[@]}"
@@ -126,36 +124,20 @@ if [ "$status" -ne 0 ]; then failed=$((failed + 1)); finish; fi
 wait "$packages" || true
 cat "$logs/packages.log"
 
-# --- The Wine lane, in the background -----------------------------------------------------------
-# Real-time priorities of the two architectures' Wine, screen and sound server.
-wine_rtprio=12 wine32_rtprio=10
-wine_lane() {
+# --- The Wine prefixes, made in the background while the host lane runs --------------------------
+wine_prefixes() {
   local s64=0 s32=0
   stage "wine prefix (x86_64)" scripts/wine.sh --prefix >"$logs/wine.log" 2>&1 || s64=$?
   # With qemu registered, 64-bit wineboot would also set up the prefix's 32-bit side through qemu:
   # the 32-bit prefix (which registers it) comes second.
   stage "wine32 prefix (i686)" scripts/wine32.sh --prefix >"$logs/wine32.log" 2>&1 || s32=$?
-  local pids=()
-  if [ "$s64" -eq 0 ] && ! grep -qx 'wine: skipped' "$logs/wine.log"; then
-    ( status=0; WINE_RTPRIO=$wine_rtprio stage "wine suites (x86_64)" scripts/wine.sh --suites \
-        >>"$logs/wine.log" 2>&1 || status=$?; echo "$status" >"$logs/wine.status" ) &
-    pids+=($!)
-  else
-    echo "$s64" >"$logs/wine.status"
-  fi
-  if [ "$s32" -eq 0 ] && ! grep -qx 'wine32: skipped' "$logs/wine32.log"; then
-    ( status=0; WINE_RTPRIO=$wine32_rtprio stage "wine32 suites (i686)" scripts/wine32.sh --suites \
-        >>"$logs/wine32.log" 2>&1 || status=$?; echo "$status" >"$logs/wine32.status" ) &
-    pids+=($!)
-  else
-    echo "$s32" >"$logs/wine32.status"
-  fi
-  [ ${#pids[@]} -eq 0 ] || wait "${pids[@]}" || true
+  echo "$s64" >"$logs/wine.status"
+  echo "$s32" >"$logs/wine32.status"
 }
-wine_lane &
-wine_lane_pid=$!
+wine_prefixes &
+prefixes=$!
 
-# --- The host lane, at a lower priority than the Wine lane's harness ----------------------------
+# --- The host lane ----------------------------------------------------------------------------------
 host_lane() {
   echo "== host tests"
   stage "host tests" ctest_preset host || true
@@ -179,14 +161,19 @@ host_lane() {
   fi
   echo "$passed $failed $skipped" >"$logs/host.counts"
 }
-( renice -n 10 -p $BASHPID >/dev/null; passed=0 failed=0 skipped=0; host_lane ) || true
+( passed=0 failed=0 skipped=0; host_lane ) || true
 read -r p f s <"$logs/host.counts" || { p=0 f=1 s=0; }
 passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 
-# --- The Wine lane's results ----------------------------------------------------------------------
-wait "$wine_lane_pid" || true
+# --- The Wine suites, one architecture after the other on an otherwise quiet machine -------------
+# They compare every sample heard and recorded through a real sound server at the pace of real time:
+# beside the host lane's builds, or beside each other, Wine's capture loses samples now and then.
+wait "$prefixes" || true
 for arch in wine wine32; do
   status=$(cat "$logs/$arch.status" 2>/dev/null || echo 1)
+  if [ "$status" -eq 0 ] && ! grep -Eqx 'wine(32)?: skipped' "$logs/$arch.log"; then
+    stage "$arch suites" "scripts/$arch.sh" --suites >>"$logs/$arch.log" 2>&1 || status=$?
+  fi
   case $arch in
     wine) echo "== wine: the real x86_64 program under Wine with the driver double" ;;
     wine32) echo "== wine32: the shipped i686 program under 32-bit Wine through qemu's user mode" ;;

@@ -11,14 +11,9 @@ cp "$WINE_OUT/vxdouble.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/vxdoub
 "$(dirname "$0")/pulse.sh" start
 # A screen of our own for the program's windows: Xvfb picks a free display itself and writes its
 # number (-displayfd), so that two prefixes started at the same moment never race for one display.
-# WINE_RTPRIO=N: the screen, the wineserver, and the driver double's process that services start with
-# it, under chrt -r N (play.sh runs the program so too): a window call the program makes while it
-# records waits on the screen.
-rt=()
-[ -z "${WINE_RTPRIO:-}" ] || rt=(chrt -r "$WINE_RTPRIO")
 mkdir -p "$WINE_OUT/screen"
 rm -f "$WINE_OUT/display.fd"
-"${rt[@]}" Xvfb -displayfd 3 -screen 0 1024x768x24 -fbdir "$WINE_OUT/screen" -nolisten tcp \
+Xvfb -displayfd 3 -screen 0 1024x768x24 -fbdir "$WINE_OUT/screen" -nolisten tcp \
     3>"$WINE_OUT/display.fd" >"$WINE_OUT/xvfb.log" 2>&1 &
 echo $! >"$WINE_OUT/xvfb.pid"
 display=
@@ -30,5 +25,9 @@ done
 [ -n "$display" ] || { echo "start.sh: Xvfb did not start (see $WINE_OUT/xvfb.log)" >&2; exit 1; }
 echo ":$display" >"$WINE_OUT/display"
 export DISPLAY=":$display"
+# WINE_RTPRIO=N: the wineserver, and the driver double's process that services start with it, under
+# chrt -r N (play.sh runs the program so too).
+rt=()
+[ -z "${WINE_RTPRIO:-}" ] || rt=(chrt -r "$WINE_RTPRIO")
 "${rt[@]}" "$WINESERVER" -p >>"$WINE_OUT/wineserver.log" 2>&1
 timeout 60 "${rt[@]}" "$WINE" sc start vxdouble >>"$WINE_OUT/start.log" 2>&1 || true
