@@ -54,8 +54,11 @@ trace: [ioctl]
 events: [{at: 3.5, close: true}]
 )");
     ASSERT_EQ(run.status, 0) << run.Dump();
-    ExpectTimeline(run, {"window", "device", "thread", "timer", "ioctl", "exit"},
-                    {"0 window class=Tarvo VudIzeri title=Tarvo VudIzeri visible=false",
+    // The window's class and styles as the system holds them, readable by any program from the window.
+    ExpectTimeline(run, {"class", "window", "device", "thread", "timer", "ioctl", "exit"},
+                    {"0 class name=Tarvo VudIzeri style=0 class_extra=0 window_extra=0 module=program icon=GENERIC "
+                     "cursor=cursor 32512 brush=stock 0 menu=null",
+                     "0 window class=Tarvo VudIzeri title=Tarvo VudIzeri visible=false style=13565952 exstyle=0",
                      "0 device name=\\\\.\\VVOICE ok=true", "0 thread event=start",
                      "0 device name=\\\\.\\VXMCOM ok=true", "0 timer id=1 period=1000 set=true",
                      "1000 ioctl code=2155882500 ok=true", "2000 ioctl code=2155882500 ok=true",

@@ -94,6 +94,12 @@ TEST(SimDriver, ControlDeviceChecksBufferLengths)
         EXPECT_EQ(record[100], 90);
         EXPECT_FALSE(DeviceIoControl(control, 0x80802800, NULL, 0, record, 112, &n, NULL));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+        // A length without its buffer faults in the system's copy, before the driver sees it.
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802804, NULL, 1, record, 112, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802808, record, 112, NULL, 1, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+        EXPECT_TRUE(DeviceIoControl(control, 0x80802808, record, 112, NULL, 0, &n, NULL));
     });
 }
 
