@@ -31,7 +31,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DECLARED = os.path.join("tests", "mutants.declared")
 # The project, as the scratch build needs it (the program's folders are written as schemata).
 TREE_PARTS = ["CMakeLists.txt", "CMakePresets.json", "cmake", "sim", "tools", "tests", "scenarios", "bench",
-              "res", "fuzz", "scripts"]
+              "res", "fuzz", "scripts", "app/entry"]
 # As the README's test command (the Wine suites run apart), less this tool's own check.
 HOST_TESTS_EXCLUDE = re.compile(r"^Wine|^MutantsTool$")
 SUITES = ("tsan", "wine")
@@ -90,7 +90,10 @@ def read_declared(root):
             line = line.rstrip("\n")
             if not line.strip() or line.lstrip().startswith("#"):
                 continue
-            parts = [p.strip() for p in line.split(" | ")]
+            # A key may hold " | " itself (an expression with `|`): the kind is what comes before the
+            # first separator, the reason what follows the last.
+            head = line.split(" | ", 1)
+            parts = [head[0].strip()] + ([p.strip() for p in head[1].rsplit(" | ", 1)] if len(head) == 2 else [])
             if len(parts) != 3 or parts[0] not in ("equivalent",) + SUITES or not parts[2]:
                 bad.append("%s:%d: expected 'equivalent|tsan|wine | KEY | reason'" % (DECLARED, n))
                 continue
@@ -128,6 +131,7 @@ def sync_tree(root, tree):
                 data = f.read()
             if not os.path.exists(dst) or open(dst, "rb").read() != data:
                 shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
             continue
         for base, dirs, files in os.walk(src):
             dirs[:] = sorted(d for d in dirs if d not in ("__pycache__", "build"))
@@ -139,6 +143,7 @@ def sync_tree(root, tree):
                     data = f.read()
                 if not os.path.exists(d) or open(d, "rb").read() != data:
                     shutil.copyfile(s, d)
+                shutil.copymode(s, d)
 
 
 def compile_commands(build):
@@ -176,7 +181,7 @@ def prepare(root, out, parsed, all_mutants, jobs):
     sync_tree(root, tree)
     for d in lib.PROGRAM_DIRS:
         for name in os.listdir(os.path.join(root, d)):
-            if "%s/%s" % (d, name) in parsed:
+            if "%s/%s" % (d, name) in parsed or os.path.isdir(os.path.join(root, d, name)):
                 continue
             with open(os.path.join(root, d, name), encoding="latin-1") as f:
                 write_if_changed(os.path.join(tree, d, name), f.read())
@@ -543,6 +548,8 @@ def other_suite(root, out, suite, m, text, toks):
     sync_tree(root, tree)
     for d in lib.PROGRAM_DIRS:
         for name in os.listdir(os.path.join(root, d)):
+            if os.path.isdir(os.path.join(root, d, name)):
+                continue
             with open(os.path.join(root, d, name), encoding="latin-1") as f:
                 body = f.read()
             write_if_changed(os.path.join(tree, d, name), lib.apply_one(text, toks, m) if "%s/%s" % (d, name) == m.file else body)

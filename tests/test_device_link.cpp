@@ -54,8 +54,11 @@ trace: [ioctl]
 events: [{at: 3.5, close: true}]
 )");
     ASSERT_EQ(run.status, 0) << run.Dump();
-    ExpectTimeline(run, {"window", "device", "thread", "timer", "ioctl", "exit"},
-                    {"0 window class=Tarvo VudIzeri title=Tarvo VudIzeri visible=false",
+    // The window's class and styles as the system holds them, readable by any program from the window.
+    ExpectTimeline(run, {"class", "window", "device", "thread", "timer", "ioctl", "exit"},
+                    {"0 class name=Tarvo VudIzeri style=0 class_extra=0 window_extra=0 module=program icon=GENERIC "
+                     "cursor=cursor 32512 brush=stock 0 menu=null",
+                     "0 window class=Tarvo VudIzeri title=Tarvo VudIzeri visible=false style=13565952 exstyle=0",
                      "0 device name=\\\\.\\VVOICE ok=true", "0 thread event=start",
                      "0 device name=\\\\.\\VXMCOM ok=true", "0 timer id=1 period=1000 set=true",
                      "1000 ioctl code=2155882500 ok=true", "2000 ioctl code=2155882500 ok=true",
@@ -166,12 +169,12 @@ events: [{at: 5, close: true}]
                      "5000 thread event=terminated", "5000 exit code=0"});
 
     // A thread that outlives the wait and refuses to be terminated may still be in its read, and uses
-    // the voice device, the block and the stream guards when it returns: those stay; the control
-    // device and the record are released all the same.
+    // the voice device, the block and the stream guards when it returns: those stay; the streams it
+    // started are stopped, and the control device and the record are released all the same.
     Trace refused = Play(R"(
 driver: {voice: 0, control: 0, stop: hang}
 faults: [{call: TerminateThread}]
-events: [{at: 5, close: true}]
+events: [{at: 2, speaker: {pD: 0xC, rD: 4}}, {at: 5, close: true}]
 )");
     ASSERT_EQ(refused.status, 0) << refused.Dump();
     ExpectTimeline(refused, {"fault", "thread", "exit"},
@@ -272,6 +275,11 @@ events:
     EXPECT_EQ(held["items"][0], Json::parse(R"({"kind": "thread", "name": "thread 2", "by": "CreateThread",
                                                 "nth": 1, "handle": "0x104", "ended": true})")) << held.dump();
     EXPECT_EQ(held["items"][1]["name"], "TAPI32.DLL") << held.dump();
+
+    // A code the system has no text for shows as the code itself.
+    Trace bare = Play("driver: {voice: 0, control: 0}\nevents: [{at: 1, voice_error: 536870913}]\n");
+    ASSERT_EQ(bare.status, 0) << bare.Dump();
+    EXPECT_EQ(bare.Find("messagebox")["text"], "Error 536870913") << bare.Dump();
 }
 
 // The message boxes of a run, opened and closed, as "t ev caption depth", and what the user did.

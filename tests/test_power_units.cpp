@@ -73,6 +73,36 @@ TEST(PowerVetoTable, EveryRowGetsItsAnswer)
     }
 }
 
+// Fills the stack below the caller with DWORDs alternating 2 and 5 (or 5 and 2): a version structure
+// left unwritten there reads as the NT family of major version 5 in one of the two phases.
+__attribute__((noinline)) void PaintStackNt5(int phase)
+{
+    volatile DWORD area[1024];
+    for (size_t k = 0; k < 1024; k++)
+        area[k] = (k + phase) % 2 ? 5 : 2;
+    (void)area[0];
+}
+
+// A version query that fails tells nothing: whatever the stack held, the system is taken for one
+// outside NT 5, and the dial-up connection decides.
+TEST(PowerVetoTable, AFailedVersionQueryIsNotNt5WhateverTheStackHeld)
+{
+    for (int phase = 0; phase < 2; ++phase) {
+        EXPECT_TRUE(InWorld([phase] {
+            sim::SetOsVersion(2, 5, 0);
+            sim::SetDialUpConnections(1);
+            sim::AddFault("GetVersionExA", 1, 1);
+            LineStatusRecord record = {};
+            record.StatusWord = 0x200;
+            pLineStatusRecord = &record;
+            PaintStackNt5(phase);
+            EXPECT_EQ(HandlePowerBroadcast(NULL, PBT_APMQUERYSUSPEND, 1), 0) << phase;
+            EXPECT_EQ(sim::DialUpQueries(), 1) << phase;
+            pLineStatusRecord = NULL;
+        })) << phase;
+    }
+}
+
 TEST(PowerDialUp, OneConnectionCountsTwoOrMoreDoNot)
 {
     const int expected[] = {0, 1, 0, 0};

@@ -110,6 +110,12 @@ TEST(SimDriver, ControlDeviceChecksBufferLengths)
         EXPECT_EQ(record[100], 90);
         EXPECT_FALSE(DeviceIoControl(control, 0x80802800, NULL, 0, record, 112, &n, NULL));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+        // A length without its buffer faults in the system's copy, before the driver sees it.
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802804, NULL, 1, record, 112, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+        EXPECT_FALSE(DeviceIoControl(control, 0x80802808, record, 112, NULL, 1, &n, NULL));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+        EXPECT_TRUE(DeviceIoControl(control, 0x80802808, record, 112, NULL, 0, &n, NULL));
         // Without a place for the count a synchronous call is the program's fault, even one that
         // returns no data: reported, and answered as with one.
         static std::vector<std::string> misuse;

@@ -426,6 +426,9 @@ events:
 TEST(SpeakerStreams, NoticesFromAStopsResetChangeNothing)
 {
     ASSERT_TRUE(support::InChild([] {
+        // Both devices refuse to close, and keep their handles: their notices still count for nothing.
+        sim::AddFault("waveOutClose", 1, 1, WAVERR_STILLPLAYING);
+        sim::AddFault("waveInClose", 1, 1, WAVERR_STILLPLAYING);
         spk::RunWorld([] {
             HWND hwnd = spk::NoticeWindow();
             SpkLockMem *b = spk::NewBlock();
@@ -540,6 +543,23 @@ TEST(SpeakerStreams, RefusedWriteInPlaybackDoneLeavesOneBufferFewerAndPlaybackRu
             // Stopped later, the stream closes as stopped: the refusal it outlived is not why.
             StopPlayback();
             EXPECT_EQ(spk::Trace().back()["reason"], "stopped") << spk::Trace().back().dump();
+        });
+    }));
+}
+
+TEST(SpeakerStreams, ThreeWritesRefusedInARowLeaveOneBufferThatKeepsPlaying)
+{
+    ASSERT_TRUE(support::InChild([] {
+        sim::AddFault("waveOutWrite", 5, 3, MMSYSERR_NOMEM);
+        spk::RunWorld([] {
+            HWND hwnd = spk::NoticeWindow();
+            SpkLockMem *b = spk::NewBlock();
+            ASSERT_EQ(StartPlayback(hwnd), 1);
+            spk::Pump(hwnd, 128 * 12);
+            // The notice that finds one buffer owed is counted like any other: the ring goes on.
+            EXPECT_EQ(sim::SoundQueued(true), 1u);
+            EXPECT_EQ(b->PlayState, 4);
+            EXPECT_GE(spk::CountNotices(MM_WOM_DONE), 11);
         });
     }));
 }

@@ -63,6 +63,8 @@ TEST(UserLanguage, LastTwoHexDigitsOfTheLocaleDecide)
     EXPECT_EQ(LanguageFor(true, Sz("00000804")), 4u);
     EXPECT_EQ(LanguageFor(true, Sz("00000812")), 18u);
     EXPECT_EQ(LanguageFor(true, Sz("  0x411")), 17u);
+    // Every blank of the C locale is skipped, the tab and the carriage return at its two ends too.
+    EXPECT_EQ(LanguageFor(true, Sz("\t\n\v\f\r 412")), 18u);
     // The prefix in either case, and followed by any digit, 0 included.
     EXPECT_EQ(LanguageFor(true, Sz("0X412")), 18u);
     EXPECT_EQ(LanguageFor(true, Sz("0x00000411")), 17u);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -464,12 +465,13 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
     // Whole pages, zero-filled; a new region starts on the allocation granularity (64 KiB). Nothing
     // past the last page is ours.
     size_t size = (dwSize + 4095) / 4096 * 4096;
-    void *p = aligned_alloc(65536, (size + 65535) / 65536 * 65536);
-    if (!p) {
+    size_t span = (size + 65535) / 65536 * 65536;
+    void *mapped = mmap(nullptr, span + 65536, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
-    memset(p, 0, size);
+    void *p = (void *)(((uintptr_t)mapped + 65535) & ~(uintptr_t)65535);
     g_virtual[p] = {p, size, Acquire("memory", std::to_string(dwSize) + " bytes", {{"size", size}})};
     return p;
 }
@@ -494,7 +496,9 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType)
     }
     Release(it->second.held);
     DriverMemoryReleased(it->second.base);
-    free(it->second.base);
+    // Released pages are gone: a later touch faults, as it does on Windows. The range is never
+    // handed out again, so a stale pointer cannot land in a newer allocation.
+    mprotect(it->second.base, it->second.size, PROT_NONE);
     g_virtual.erase(it);
     return TRUE;
 }

@@ -17,7 +17,8 @@ namespace {
 struct DeviceHandle : KObject {
     DriverDevice device;
     uint64_t arrival;  // the device's arrival it was opened on
-    explicit DeviceHandle(DriverDevice d) : device(d), arrival(DriverDeviceArrival(d)) {}
+    DWORD access;      // what CreateFileA asked for: a read needs GENERIC_READ
+    DeviceHandle(DriverDevice d, DWORD a) : device(d), arrival(DriverDeviceArrival(d)), access(a) {}
     void OnClose() override
     {
         if (DriverDeviceArrival(device) == arrival)
@@ -70,7 +71,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     DriverDeviceSetOpen(d, true);
-    return NewHandle(std::make_shared<DeviceHandle>(d));
+    return NewHandle(std::make_shared<DeviceHandle>(d, dwDesiredAccess));
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
@@ -88,6 +89,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     }
     if (call.Fault())
         return FALSE;
+    // The system checks the handle's access before the driver sees the read.
+    if (!(h->access & GENERIC_READ)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (h->device != DriverDevice::Voice || lpOverlapped) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
@@ -133,6 +139,11 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         error = ERROR_INVALID_FUNCTION;
     } else if (!DriverDeviceServes(h->device, h->arrival)) {
         error = ERROR_DEV_NOT_EXIST;
+    } else if ((!lpInBuffer && nInBufferSize) || (!lpOutBuffer && nOutBufferSize)) {
+        // The system copies the input buffer in and probes the output buffer for writing (the
+        // driver's codes are METHOD_BUFFERED) before the driver sees the request: a length without
+        // a buffer faults there.
+        error = ERROR_NOACCESS;
     } else if (dwIoControlCode == kGetLineStatus) {
         if (!lpOutBuffer || nOutBufferSize < kRecordSize)
             error = ERROR_INSUFFICIENT_BUFFER;

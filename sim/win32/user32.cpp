@@ -21,6 +21,7 @@ struct ClassInfo {
     std::string name;
     WNDPROC proc = nullptr;
     bool system = false;
+    HINSTANCE instance = nullptr;  // a program's class is found only with the module it names
 };
 
 struct CaseLess {
@@ -91,14 +92,21 @@ Timer *ExpiredTimer(SimThread *self)
     return best;
 }
 
-bool HasInput(SimThread *self)
+// GetMessageA's range: both bounds 0 take every message; otherwise only those from `first` to `last`
+// (none when `first` is above `last`). Sent messages are handled and WM_QUIT is retrieved whatever the
+// range.
+bool InRange(UINT msg, UINT first, UINT last) { return (!first && !last) || (msg >= first && msg <= last); }
+
+bool HasInput(SimThread *self, UINT first = 0, UINT last = 0)
 {
     Queue &q = g_queues[self];
-    return !q.sent.empty() || !q.posted.empty() || q.quit || ExpiredTimer(self) != nullptr;
+    return !q.sent.empty() || q.quit ||
+           std::any_of(q.posted.begin(), q.posted.end(), [&](const MSG &m) { return InRange(m.message, first, last); }) ||
+           (InRange(WM_TIMER, first, last) && ExpiredTimer(self) != nullptr);
 }
 
 // Takes the next message for the calling thread, handling sent messages on the way; false when none.
-bool TryFetch(MSG *out)
+bool TryFetch(MSG *out, UINT first = 0, UINT last = 0)
 {
     SimThread *self = Self();
     Queue &q = g_queues[self];
@@ -110,9 +118,11 @@ bool TryFetch(MSG *out)
         if (s.done)
             s.done(r);
     }
-    if (!q.posted.empty()) {
-        *out = q.posted.front();
-        q.posted.pop_front();
+    auto posted = std::find_if(q.posted.begin(), q.posted.end(),
+                               [&](const MSG &m) { return InRange(m.message, first, last); });
+    if (posted != q.posted.end()) {
+        *out = *posted;
+        q.posted.erase(posted);
         return true;
     }
     if (q.quit) {
@@ -120,7 +130,7 @@ bool TryFetch(MSG *out)
         *out = MSG{nullptr, WM_QUIT, (WPARAM)q.quit_code, 0, (DWORD)Now(), {0, 0}};
         return true;
     }
-    if (Timer *t = ExpiredTimer(self)) {
+    if (Timer *t = InRange(WM_TIMER, first, last) ? ExpiredTimer(self) : nullptr) {
         *out = MSG{t->hwnd, WM_TIMER, t->id, (LPARAM)t->proc, (DWORD)Now(), {0, 0}};
         // The next expiry keeps the timer's phase; ticks missed meanwhile are not made up.
         while (t->when <= Now())
@@ -230,7 +240,8 @@ HWND CreateWin(DWORD exstyle, const std::string &cls, const std::string &title, 
     if (!(style & WS_CHILD))
         g_window_held[h] = Acquire("window", title, {{"class", win->cls}, {"handle", HandleText((uintptr_t)h)}});
     if (!(style & WS_CHILD) && !ci->second.system)
-        Emit("window", {{"class", AnsiToUtf8(win->cls)}, {"title", AnsiToUtf8(title)}, {"visible", false}});
+        Emit("window", {{"class", AnsiToUtf8(win->cls)}, {"title", AnsiToUtf8(title)}, {"visible", false},
+                        {"style", style}, {"exstyle", exstyle}});
 
     CREATESTRUCTA cs{param, kProgramInstance, menu, parent, (int)(rect.bottom - rect.top),
                      (int)(rect.right - rect.left), (int)rect.top, (int)rect.left, (LONG)style,
@@ -372,18 +383,56 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
-    g_classes[wc->lpszClassName] = ClassInfo{wc->lpszClassName, wc->lpfnWndProc, false};
+    if (wc->cbClsExtra < 0 || wc->cbWndExtra < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // No module is the process's own executable.
+    HINSTANCE instance = wc->hInstance ? wc->hInstance : kProgramInstance;
+    g_classes[wc->lpszClassName] = ClassInfo{wc->lpszClassName, wc->lpfnWndProc, false, instance};
+    // The class as the system keeps it, which any program may read back from the window: the
+    // handles named by what they are (a module's icon by its resource name, a system icon or cursor
+    // by its id, a stock object by its index), any other value as it is.
+    auto handle = [](const void *h) -> Json {
+        uintptr_t v = (uintptr_t)h;
+        if (!v)
+            return nullptr;
+        for (const Resource &r : ProgramResources())
+            if (&r == h)
+                return r.name.empty() ? "#" + std::to_string(r.name_id) : r.name;
+        if (v >= 0x20000 && v < 0x30000)
+            return "icon " + std::to_string(v - 0x20000);
+        if (v >= 0x30000 && v < 0x40000)
+            return "cursor " + std::to_string(v - 0x30000);
+        if (v >= 0x40000 && v < 0x40000 + 32)
+            return "stock " + std::to_string(v - 0x40000);
+        return (uint64_t)v;
+    };
+    Json menu = nullptr;
+    if (IS_INTRESOURCE(wc->lpszMenuName))
+        menu = handle(wc->lpszMenuName);
+    else
+        menu = AnsiToUtf8(wc->lpszMenuName);
+    Emit("class", {{"name", AnsiToUtf8(wc->lpszClassName)}, {"style", wc->style},
+                   {"class_extra", wc->cbClsExtra}, {"window_extra", wc->cbWndExtra},
+                   {"module", instance == kProgramInstance ? Json("program") : Json((uint64_t)(uintptr_t)instance)},
+                   {"icon", handle(wc->hIcon)}, {"cursor", handle(wc->hCursor)},
+                   {"brush", handle(wc->hbrBackground)}, {"menu", menu}});
     return g_next_atom++;
 }
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE, LPVOID lpParam)
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam)
 {
     PlatformCall call("CreateWindowExA");
     YieldPoint();
     if (call.Fault())
         return NULL;
-    if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
+    // A program's own class is found only by the module that registered it.
+    auto ci = lpClassName && !IS_INTRESOURCE(lpClassName) ? g_classes.find(lpClassName) : g_classes.end();
+    if (ci == g_classes.end() ||
+        (!ci->second.system && ci->second.instance != (hInstance ? hInstance : kProgramInstance))) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return NULL;
     }
@@ -554,9 +603,9 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     YieldPoint();
     SimThread *self = Self();
     for (;;) {
-        if (TryFetch(lpMsg))
+        if (TryFetch(lpMsg, wMsgFilterMin, wMsgFilterMax))
             return lpMsg->message != WM_QUIT;
-        BlockUntil([self] { return HasInput(self); });
+        BlockUntil([=] { return HasInput(self, wMsgFilterMin, wMsgFilterMax); });
     }
 }
 

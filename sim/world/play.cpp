@@ -61,6 +61,16 @@ void ScheduleEvent(const Event &e)
     }
 }
 
+// WinMain does not start on a clean stack: the system's start-up code has been there before it, so
+// a local the program never sets holds whatever was left, seldom zero. Here that is 0xCC.
+__attribute__((noinline)) void UsedStack()
+{
+    volatile unsigned char area[16384];
+    for (size_t k = 0; k < sizeof(area); k++)
+        area[k] = 0xCC;
+    (void)area[0];
+}
+
 }  // namespace
 
 void Play(const Scenario &s, const PlayOptions &options)
@@ -109,7 +119,10 @@ void Play(const Scenario &s, const PlayOptions &options)
         ScheduleEvent(e);
 
     static char command_line[] = "";
-    int code = RunMain([&s] { return WinMain(kProgramInstance, NULL, command_line, s.show); });
+    int code = RunMain([&s] {
+        UsedStack();
+        return WinMain(kProgramInstance, NULL, command_line, s.show);
+    });
     Emit("exit", {{"code", code}});
     Finish("exit");
 }
