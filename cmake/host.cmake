@@ -43,28 +43,31 @@ target_link_libraries(sim PUBLIC yaml-cpp nlohmann_json::nlohmann_json PkgConfig
 # target. The program's sources never get them (they must include what they use, as on Windows).
 set(HOST_COMMON_HEADERS <string> <vector> <map> <memory> <functional> <optional> <nlohmann/json.hpp>)
 target_precompile_headers(sim PRIVATE ${HOST_COMMON_HEADERS})
-# The world's sources are compiled a group at a time too (see the tests' groups below); play.cpp,
-# which calls the program's WinMain, stays on its own for what links the world without the program.
-foreach(group "win32:advapi32 calls dialogs kernel32 kernel32_device" "win32b:kernel32_system rasapi32 user32 winmm")
-  string(REPLACE ":" ";" group ${group})
-  list(GET group 0 name)
-  list(GET group 1 files)
-  string(REPLACE " " ";" files ${files})
-  foreach(file ${files})
-    set_source_files_properties(${CMAKE_SOURCE_DIR}/sim/win32/${file}.cpp PROPERTIES UNITY_GROUP ${name})
+# unity_groups(TARGET PATTERN GROUP...): TARGET's sources are compiled a group at a time, each group
+# one translation unit (the headers and templates its files share are compiled once, about three
+# times faster). A GROUP is "NAME:FILE FILE...", a file named by the PATTERN's @; a group holds files
+# whose own file-local names do not clash, and a file in no group is compiled on its own.
+function(unity_groups target pattern)
+  foreach(group ${ARGN})
+    string(REPLACE ":" ";" group ${group})
+    list(GET group 0 name)
+    list(GET group 1 files)
+    string(REPLACE " " ";" files ${files})
+    foreach(file ${files})
+      string(REPLACE "@" ${file} path ${pattern})
+      set_source_files_properties(${path} PROPERTIES UNITY_GROUP ${name})
+    endforeach()
   endforeach()
-endforeach()
-foreach(group "world:audio_report held resources scenario" "worldb:driver_double sound_card signal system"
-              "worldc:driver_speaker world user")
-  string(REPLACE ":" ";" group ${group})
-  list(GET group 0 name)
-  list(GET group 1 files)
-  string(REPLACE " " ";" files ${files})
-  foreach(file ${files})
-    set_source_files_properties(${CMAKE_SOURCE_DIR}/sim/world/${file}.cpp PROPERTIES UNITY_GROUP ${name})
-  endforeach()
-endforeach()
-set_target_properties(sim PROPERTIES UNITY_BUILD ON UNITY_BUILD_MODE GROUP)
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_MODE GROUP)
+endfunction()
+# play.cpp, which calls the program's WinMain, stays on its own for what links the world without the
+# program.
+unity_groups(sim ${CMAKE_SOURCE_DIR}/sim/@.cpp
+  "win32:win32/advapi32 win32/calls win32/dialogs win32/kernel32 win32/kernel32_device"
+  "win32b:win32/kernel32_system win32/rasapi32 win32/user32 win32/winmm"
+  "world:world/audio_report world/held world/resources world/scenario"
+  "worldb:world/driver_double world/sound_card world/signal world/system"
+  "worldc:world/driver_speaker world/world world/user")
 
 # The program's resources belong to the program: another module (the conformance suite) brings its own.
 add_library(program STATIC ${PROGRAM_SOURCES} ${CMAKE_BINARY_DIR}/program_res.cpp)
@@ -103,10 +106,7 @@ if(VUDIZERI_TESTS)
   # -Og compiles it in two thirds of the time, and line tables (-g1) are all a failure's stack needs.
   target_compile_options(vudizeri-tests PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter
     $<$<CONFIG:RelWithDebInfo>:-Og> -g1)
-  # The test sources are compiled a group at a time (each group one translation unit: the gtest and
-  # JSON templates they share are instantiated once, about three times faster). A group holds files
-  # whose own file-local helpers do not clash; a file in no group is compiled on its own.
-  set(TEST_GROUPS
+  unity_groups(vudizeri-tests ${CMAKE_SOURCE_DIR}/tests/test_@.cpp
     "world:sim_win32 threads_world speaker_layout speaker_threads user_language"
     "answers:dialogs_answers dialogs_templates status_poll_bundled status_poll_countdown"
     "dialogs:dialogs_world status_poll_states status_poll_warning speaker_call"
@@ -115,16 +115,6 @@ if(VUDIZERI_TESTS)
     "speaker:speaker_watch speaker_winmm"
     "wine:wine_fidelity wine_driver wine_lines wine_support"
     "wine_sound:wine_sound wine_long_call")
-  foreach(group ${TEST_GROUPS})
-    string(REPLACE ":" ";" group ${group})
-    list(GET group 0 name)
-    list(GET group 1 files)
-    string(REPLACE " " ";" files ${files})
-    foreach(file ${files})
-      set_source_files_properties(${CMAKE_SOURCE_DIR}/tests/test_${file}.cpp PROPERTIES UNITY_GROUP ${name})
-    endforeach()
-  endforeach()
-  set_target_properties(vudizeri-tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_MODE GROUP)
   target_compile_definitions(vudizeri-tests PRIVATE
     VUDIZERI_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VUDIZERI_RUNNER="$<TARGET_FILE:vudizeri-sim>")
   target_link_libraries(vudizeri-tests PRIVATE -Wl,--start-group program sim -Wl,--end-group GTest::gtest_main)
