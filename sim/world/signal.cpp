@@ -81,6 +81,14 @@ void LoadSignal(Signal &signal, const std::string &scenario_file, const std::str
     g_wav_cache[signal.path] = std::move(mono);
 }
 
+Scenario LoadScenarioWithSignals(const std::string &path)
+{
+    Scenario s = LoadScenario(path);
+    LoadSignal(s.line, s.file, "driver.line");
+    LoadSignal(s.mic, s.file, "driver.mic");
+    return s;
+}
+
 int16_t SignalSample(const Signal &signal, int64_t n)
 {
     switch (signal.kind) {

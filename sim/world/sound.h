@@ -21,6 +21,9 @@ namespace sim {
 constexpr int kSpeakerRate = 8000;  // the speakerphone's sample rate
 // Reads a WAV file's samples into the signal; throws ScenarioError naming `key` when it cannot.
 void LoadSignal(Signal &signal, const std::string &scenario_file, const std::string &key);
+// A scenario file with the signals its driver.line and driver.mic name loaded (the Wine harness's
+// tools read both); throws ScenarioError naming the file, line and key when it cannot.
+Scenario LoadScenarioWithSignals(const std::string &path);
 // Sample n (n >= 0) of the signal at 8 kHz, 16-bit: the same value every time it is asked for.
 int16_t SignalSample(const Signal &signal, int64_t n);
 // The number of samples after which the signal says the same again (a loaded WAV file: its length).

@@ -85,9 +85,7 @@ int main(int argc, char **argv)
     }
     sim::Scenario s;
     try {
-        s = sim::LoadScenario(argv[1]);
-        sim::LoadSignal(s.line, s.file, "driver.line");
-        sim::LoadSignal(s.mic, s.file, "driver.mic");
+        s = sim::LoadScenarioWithSignals(argv[1]);
     } catch (const sim::ScenarioError &e) {
         fprintf(stderr, "vudizeri-wine-audio: %s\n", e.what());
         return 2;
