@@ -20,18 +20,23 @@ jobs=$(nproc)
 passed=0 failed=0 skipped=0
 : >"$logs/times"
 
-# stage NAME COMMAND...: runs COMMAND, noting its wall time under NAME.
+# busy: the processor time the whole machine has spent so far, in seconds (every core's time that
+# was neither idle nor waiting for a disk, from /proc/stat's ticks of 1/100 s).
+busy() { awk '/^cpu /{printf "%d\n", ($2 + $3 + $4 + $7 + $8 + $9) / 100}' /proc/stat; }
+started_busy=$(busy)
+# stage NAME COMMAND...: runs COMMAND, noting under NAME its wall time and the processor time the
+# machine spent meanwhile (with whatever ran beside it).
 stage() {
-  local name=$1 t=$(date +%s) status=0
+  local name=$1 t=$(date +%s) b=$(busy) status=0
   shift
   "$@" || status=$?
-  printf '%-34s %4d s\n' "$name" $(( $(date +%s) - t )) >>"$logs/times"
+  printf '%-34s %4d s %6d s\n' "$name" $(( $(date +%s) - t )) $(( $(busy) - b )) >>"$logs/times"
   return $status
 }
 times_table() {
-  echo "== time per stage (stages of the two lanes overlap)"
+  echo "== time per stage: wall, and the machine's processor time meanwhile (stages of the two lanes overlap)"
   cat "$logs/times"
-  printf '%-34s %4d s\n' "total" $(( $(date +%s) - started ))
+  printf '%-34s %4d s %6d s (%d cores)\n' "total" $(( $(date +%s) - started )) $(( $(busy) - started_busy )) "$jobs"
 }
 finish() {
   times_table
