@@ -121,7 +121,7 @@ if(VUDIZERI_TESTS)
   add_dependencies(vudizeri-tests vudizeri-sim)
   # The Wine suites run the harness's converters; the ThreadSanitizer build runs no Wine suite.
   if(NOT VUDIZERI_SANITIZE STREQUAL "thread")
-    add_dependencies(vudizeri-tests vudizeri-wine-lines vudizeri-wine-audio)
+    add_dependencies(vudizeri-tests vudizeri-wine-lines vudizeri-wine-audio vudizeri-wine-stalls)
   endif()
   # A test whose program hangs fails within a minute: the world's watchdog ends a run whose threads
   # neither wait nor let the clock move for 20 s, and no test of the world takes more than a minute.
@@ -195,3 +195,8 @@ add_executable(vudizeri-wine-audio ${CMAKE_SOURCE_DIR}/tools/wine/audio.cpp ${CM
 target_compile_options(vudizeri-wine-audio PRIVATE -Wall -Wextra -Werror)
 target_include_directories(vudizeri-wine-audio PRIVATE ${WORLD_INCLUDES})
 target_link_libraries(vudizeri-wine-audio PRIVATE -Wl,--start-group program sim -Wl,--end-group)
+
+# The machine's own stalls during a Wine run (a processor taken away by a virtual machine's host).
+add_executable(vudizeri-wine-stalls ${CMAKE_SOURCE_DIR}/tools/wine/stalls.cpp)
+target_compile_options(vudizeri-wine-stalls PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(vudizeri-wine-stalls PRIVATE Threads::Threads)

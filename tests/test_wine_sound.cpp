@@ -78,12 +78,19 @@ TEST(SoundHeard, ComparisonTellsSilencesFromLostAndRepeatedSamples)
                                         std::vector<int16_t>{sim::SignalSample(seq, 40000)}, line(5000, 7000)});
     out = heard::Out(seq, faulty, 0, feeds);
     EXPECT_EQ(out.lost, 64);
+    // The loss is noted where the sample after it was heard.
+    ASSERT_EQ(out.losses.size(), 1u);
+    EXPECT_EQ(out.losses[0].samples, 64);
+    EXPECT_DOUBLE_EQ(out.losses[0].at_ms, (8000 + 4096 + 2000) / 8.0);
     EXPECT_EQ(out.repeated, 10);
     EXPECT_LT(out.matching, out.samples);
     EXPECT_GE(out.faults.size(), 3u);
     // The second start heard from its hundredth line sample on: a hundred lost.
     out = heard::Out(seq, join({zeros(8000), zeros(4096), line(0, 7000), zeros(3000), line(8292, 9000)}), 0, feeds);
     EXPECT_EQ(out.lost, 100);
+    ASSERT_EQ(out.losses.size(), 1u);
+    EXPECT_EQ(out.losses[0].samples, 100);
+    EXPECT_DOUBLE_EQ(out.losses[0].at_ms, (8000 + 4096 + 7000 + 3000) / 8.0);
     EXPECT_EQ(out.matching + 1, out.samples);
 
     // Recording: two starts, the microphone found wherever it was; a leading silence and one inside.
@@ -100,6 +107,28 @@ TEST(SoundHeard, ComparisonTellsSilencesFromLostAndRepeatedSamples)
     in = heard::In(seq, skipped, 0, {{500, 0}});
     EXPECT_EQ(in.lost, 64);
     EXPECT_EQ(in.matching + 1, in.samples);
+    // Noted when the microphone said the first sample lost (its sample 0 said at 20 ms).
+    in = heard::In(seq, skipped, 20, {{500, 0}});
+    ASSERT_EQ(in.losses.size(), 1u);
+    EXPECT_EQ(in.losses[0].samples, 64);
+    EXPECT_DOUBLE_EQ(in.losses[0].at_ms, 20 + 3000 / 8.0);
+
+    // What the suites fail on: a loss, unless the machine's watch saw it stand still then; each such
+    // loss leaves one sample out of place, and a repeat is never the machine's.
+    auto faults = [](long long samples, long long matching, long long lost, long long repeated, long long in_stalls,
+                     long long lost_in_stalls) {
+        nlohmann::json d = {{"samples", samples},   {"matching", matching},
+                            {"lost", lost},         {"repeated", repeated},
+                            {"losses_in_stalls", in_stalls}, {"lost_in_stalls", lost_in_stalls}};
+        nlohmann::json clean = {{"samples", 100}, {"matching", 100}, {"lost", 0}, {"repeated", 0}};
+        return wine::AudioFaults(nlohmann::json{{"out", clean}, {"in", d}}.dump(), true);
+    };
+    EXPECT_EQ(faults(100, 100, 0, 0, 0, 0), "");
+    EXPECT_EQ(faults(100, 99, 120, 0, 1, 120), "") << "a loss while the machine stood still";
+    EXPECT_NE(faults(100, 99, 120, 0, 0, 0), "") << "a loss with no stall";
+    EXPECT_NE(faults(100, 98, 160, 0, 1, 120), "") << "a second loss outside the stall";
+    EXPECT_NE(faults(100, 99, 0, 10, 1, 120), "") << "a repeat";
+    EXPECT_NE(faults(0, 0, 0, 0, 0, 0), "") << "nothing compared";
 }
 
 // Finds the "audio" line of a trace.

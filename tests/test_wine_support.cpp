@@ -55,7 +55,10 @@ std::string AudioFaults(const std::string &audio_json, bool sound)
     for (const char *dir : {"out", "in"}) {
         const nlohmann::json &d = audio[dir];
         long long samples = d.value("samples", -1LL), matching = d.value("matching", -1LL);
-        if (samples != matching || d.value("lost", -1LL) != 0 || d.value("repeated", -1LL) != 0)
+        // A stretch lost while the machine itself stood still (a processor taken away from it, seen
+        // by the harness's watch) is the machine's: each such loss leaves one sample out of place.
+        long long stalled = d.value("losses_in_stalls", 0LL), stalled_samples = d.value("lost_in_stalls", 0LL);
+        if (samples - matching != stalled || d.value("lost", -1LL) != stalled_samples || d.value("repeated", -1LL) != 0)
             faults += std::string(dir) + ": " + std::to_string(matching) + " of " + std::to_string(samples) +
                       " samples in their place, " + std::to_string(d.value("lost", -1LL)) + " lost, " +
                       std::to_string(d.value("repeated", -1LL)) + " repeated " +
@@ -79,6 +82,18 @@ std::string AudioFigures(const std::string &audio_json)
                  d.value("matching", -1LL), d.value("samples", -1LL), d.value("sessions", -1),
                  (int)d.value("silences", -1), d.value("silence_ms", -1.0));
         out += (out.empty() ? "" : "; ") + std::string(line) + d.value("start_ms", nlohmann::json::array()).dump() + " ms";
+        if (d.value("lost_in_stalls", 0LL))
+            out += ", " + std::to_string(d.value("lost_in_stalls", 0LL)) + " lost while the machine stood still";
+    }
+    if (audio.contains("machine")) {
+        const nlohmann::json &m = audio["machine"];
+        char line[160];
+        if (m.value("watched", false))
+            snprintf(line, sizeof(line), "; the machine stood still %d times (%.1f ms, the longest %.1f ms)",
+                     (int)m.value("stalls", 0), m.value("stall_ms", 0.0), m.value("worst_ms", 0.0));
+        else
+            snprintf(line, sizeof(line), "; the machine was not watched for stalls");
+        out += line;
     }
     return out;
 }

@@ -7,10 +7,12 @@
 // sample), mic-heard.raw and mic-heard.start (the mic sink's monitor, as Wine hears the microphone),
 // mic.start (Unix nanoseconds just before the microphone's sample 0 was handed to the server: used
 // only when mic-heard.raw cannot tell when it was heard) and line-out.raw (what the driver double took
-// from the record area). Prints one trace line:
+// from the record area), and stalls.txt when vudizeri-wine-stalls watched the machine. Prints one
+// trace line:
 //   {"t":...,"ev":"audio","out":{ms, underruns, samples, matching, sessions, written, lost, repeated,
-//    silences, silence_ms, start_ms[, faults]},"in":{ms, overruns, samples, matching, sessions, lost,
-//    repeated, silences, silence_ms, start_ms[, faults]}}
+//    silences, silence_ms, start_ms[, faults], losses_in_stalls, lost_in_stalls},"in":{ms, overruns,
+//    samples, matching, sessions, lost, repeated, silences, silence_ms, start_ms[, faults],
+//    losses_in_stalls, lost_in_stalls[, monitor]},"machine":{watched, stalls, stall_ms, worst_ms}}
 // Exit status 2 for a scenario or files it cannot read.
 #include <algorithm>
 #include <cmath>
@@ -49,6 +51,45 @@ bool UnixNs(const std::string &path, long double *ns)
 }
 
 double Round1(double v) { return std::round(v * 10) / 10; }
+
+// A stall of the machine itself (vudizeri-wine-stalls): from when, for how long (ms of the run).
+struct Stall {
+    double from_ms, late_ms;
+};
+
+// The machine's stalls written beside the run; false when the run was not watched.
+bool Stalls(const std::string &path, long double t0_ms, std::vector<Stall> *stalls)
+{
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    long double unix_ms;
+    double late_ms;
+    int cpu;
+    while (in >> unix_ms >> late_ms >> cpu)
+        stalls->push_back(Stall{(double)(unix_ms - t0_ms), late_ms});
+    return true;
+}
+
+// Samples lost while the machine stood still: a loss noticed from a quarter of a second before a
+// stall to a quarter of a second after it (the program's two record buffers hold 128 ms: what came
+// while its process stood still longer than that had nowhere to go).
+constexpr double kStallMarginMs = 250;
+
+void LossesInStalls(const heard::Direction &d, const std::vector<Stall> &stalls, Json *figures)
+{
+    int64_t losses = 0, samples = 0;
+    for (const heard::Direction::Loss &loss : d.losses)
+        for (const Stall &stall : stalls)
+            if (loss.at_ms >= stall.from_ms - kStallMarginMs &&
+                loss.at_ms <= stall.from_ms + stall.late_ms + kStallMarginMs) {
+                losses++;
+                samples += loss.samples;
+                break;
+            }
+    (*figures)["losses_in_stalls"] = losses;
+    (*figures)["lost_in_stalls"] = samples;
+}
 
 Json Figures(const heard::Direction &d, const char *runs_key, int runs)
 {
@@ -171,6 +212,17 @@ int main(int argc, char **argv)
     }
     heard::Direction out = heard::Out(s.line, Samples(dir + "/capture.raw"), capture_t0, feeds);
     heard::Direction in = heard::In(s.mic, Samples(dir + "/line-out.raw"), mic_t0, takes);
+    // When the microphone said each first sample lost, placed by the stretch it was heard in.
+    auto placed = [&](double at_ms) {
+        int64_t q = (int64_t)std::llround((at_ms - mic_t0) * sim::kSpeakerRate / 1000.0);
+        auto it = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(q, 1e300));
+        if (it == stretches.begin())
+            return at_ms;
+        --it;
+        return it->second + (double)(q - it->first) * 1000.0 / sim::kSpeakerRate;
+    };
+    for (heard::Direction::Loss &loss : in.losses)
+        loss.at_ms = placed(loss.at_ms);
     // Each start's first sample taken, placed by the stretch of the microphone it was heard in.
     if (!stretches.empty() && in.start_ms.size() == takes.size()) {
         std::vector<int16_t> taken = Samples(dir + "/line-out.raw");
@@ -191,6 +243,18 @@ int main(int argc, char **argv)
     }
     Json event = {{"t", last_t}, {"ev", "audio"}, {"out", Figures(out, "underruns", underruns)},
                   {"in", Figures(in, "overruns", overruns)}};
+    // The machine's own stalls while the run played, and the losses that fell in one.
+    std::vector<Stall> stalls;
+    bool watched = Stalls(dir + "/stalls.txt", t0_ms, &stalls);
+    double stall_ms = 0, worst_ms = 0;
+    for (const Stall &stall : stalls)
+        stall_ms += stall.late_ms, worst_ms = std::max(worst_ms, stall.late_ms);
+    event["machine"] = {{"watched", watched},
+                        {"stalls", stalls.size()},
+                        {"stall_ms", Round1(stall_ms)},
+                        {"worst_ms", Round1(worst_ms)}};
+    LossesInStalls(out, stalls, &event["out"]);
+    LossesInStalls(in, stalls, &event["in"]);
     // The microphone as the harness itself heard it from the server: what it lost or the server
     // left silent there is the harness's and the server's, not Wine's nor the program's.
     if (!mic_heard.empty()) {

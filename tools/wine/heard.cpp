@@ -39,9 +39,10 @@ int64_t NearestPosition(const sim::Signal &signal, int16_t value, int64_t near)
 }
 
 // A sample heard out of place: with the sequence, how many were lost or repeated, and where the
-// signal goes on; returns the position after the sample, or -1 when it cannot be placed.
+// signal goes on; returns the position after the sample, or -1 when it cannot be placed. A loss is
+// noted as happening at at_ms.
 int64_t Misplaced(Direction &d, const sim::Signal &signal, int16_t value, int64_t expected, int64_t low, int64_t high,
-                  const std::string &where)
+                  const std::string &where, double at_ms)
 {
     int64_t q = NearestPosition(signal, value, expected);
     if (q < low || q >= high) {
@@ -51,6 +52,7 @@ int64_t Misplaced(Direction &d, const sim::Signal &signal, int16_t value, int64_
     }
     if (q > expected) {
         d.lost += q - expected;
+        d.losses.push_back({at_ms, q - expected});
         Fault(d, where + ": " + std::to_string(q - expected) + " samples lost before signal sample " + std::to_string(q));
     } else {
         d.repeated += expected - q;
@@ -111,6 +113,7 @@ Direction Out(const sim::Signal &line, const std::vector<int16_t> &capture, doub
                 k = next;
                 zeros = 0;
                 d.lost += q - f.line_start;
+                d.losses.push_back({when(i), q - f.line_start});
                 Fault(d, "out, at " + Ms(when(i)) + ": start " + std::to_string(k + 1) + " heard from its line sample " +
                              std::to_string(q - f.line_start));
                 p = q + 1;
@@ -124,7 +127,7 @@ Direction Out(const sim::Signal &line, const std::vector<int16_t> &capture, doub
         if (zeros)
             d.silences.push_back(zeros);
         zeros = 0;
-        int64_t q = Misplaced(d, line, v, p, feeds[(size_t)k].line_start, end(k), "out, at " + Ms(when(i)));
+        int64_t q = Misplaced(d, line, v, p, feeds[(size_t)k].line_start, end(k), "out, at " + Ms(when(i)), when(i));
         if (q >= 0)
             p = q;
     }
@@ -190,7 +193,7 @@ Direction In(const sim::Signal &mic, const std::vector<int16_t> &taken, double m
             if (zeros)
                 d.silences.push_back(zeros);
             zeros = 0;
-            int64_t next = Misplaced(d, mic, v, q, 0, INT64_MAX, where);
+            int64_t next = Misplaced(d, mic, v, q, 0, INT64_MAX, where, mic_t0 + (double)q * 1000.0 / sim::kSpeakerRate);
             if (next >= 0)
                 q = next;
         }

@@ -44,6 +44,13 @@ struct Direction {
     std::vector<int64_t> silences;    // lengths in samples of the silences the server inserted
     std::vector<double> start_ms;     // per start: first sample heard (out) or taken (in) after the start
     std::vector<std::string> faults;  // the first differences, described
+    // Each stretch lost, when it happened (ms of the run: out, when the sample after it was heard;
+    // in, when the microphone said its first sample) and how many samples.
+    struct Loss {
+        double at_ms;
+        int64_t samples;
+    };
+    std::vector<Loss> losses;
 };
 
 // capture: the speaker monitor from capture_t0 (ms of the run, the time of its first sample).

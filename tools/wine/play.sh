@@ -21,7 +21,14 @@ limit=$(( ${end_ms:-0} / 1000 + 60 ))
 cd "$WINE_OUT"
 rt=()
 [ -z "${WINE_RTPRIO:-}" ] || rt=(chrt -r "$WINE_RTPRIO")
-rm -f capture.raw mic-heard.raw line-out.raw capture.start mic-heard.start mic.start play.trace
+rm -f capture.raw mic-heard.raw line-out.raw capture.start mic-heard.start mic.start play.trace stalls.txt
+# The machine itself watched for stalls (a processor taken away by a virtual machine's host) for the
+# whole run: a sample lost while the program's process could not run is told apart from the program's.
+watcher=
+if [ -x "$WINE_ROOT/build/host/bin/vudizeri-wine-stalls" ]; then
+  "$WINE_ROOT/build/host/bin/vudizeri-wine-stalls" stalls.txt 2>stalls.log &
+  watcher=$!
+fi
 format=(--raw --format=s16le --rate=8000 --channels=1 --latency-msec=20)
 # The microphone from its sample 0 into the "mic" sink; the speaker as heard and the microphone as
 # Wine hears it, recorded from the two monitors for the whole run.
@@ -36,15 +43,15 @@ sleep 0.1
 if ! kill -0 "$feeder" 2>/dev/null || ! kill -0 "$recorder" 2>/dev/null || ! kill -0 "$listener" 2>/dev/null; then
   echo "play.sh: the sound server did not take the microphone or the recorders:" >&2
   cat pacat.log parec.log >&2
-  kill "$feeder" "$recorder" "$listener" 2>/dev/null || true
+  kill "$feeder" "$recorder" "$listener" $watcher 2>/dev/null || true
   exit 1
 fi
 timeout "$limit" "${rt[@]}" "$WINE" vxcontrol.exe play.lines vudizeri.exe >play.trace 2>play.err || true
 # A recording runs at the server's pace to its end: its first sample was heard its length before
 # now (a client's own start-up delays the start, not the end).
 stopped=$(date +%s%N)
-kill "$recorder" "$listener" "$feeder" 2>/dev/null || true
-wait "$recorder" "$listener" "$feeder" 2>/dev/null || true
+kill "$recorder" "$listener" "$feeder" $watcher 2>/dev/null || true
+wait "$recorder" "$listener" "$feeder" $watcher 2>/dev/null || true
 for f in capture mic-heard; do
   echo $(( stopped - $(stat -c %s $f.raw) / 2 * 125000 )) >$f.start
 done

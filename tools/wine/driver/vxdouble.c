@@ -840,14 +840,20 @@ static NTSTATUS NTAPI Other(PDEVICE_OBJECT device, PIRP irp)
     return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
+/* What the driver had said and received when it last looked at the block: counted before the
+ * block is read, so that a read that came after the look cannot pass for an answer the block
+ * already shows (between the look and the start's check, the program may have stopped its streams
+ * and read again). */
+typedef struct {
+    ULONG request, reads;
+} Look;
+
 /* Whether the state seen is a new start of the stream; false too while a request the driver said
  * has not been acted on (the program is stopping and starting its streams: the areas are not the
  * driver's to touch until it reads again or the state has been seen closed). */
-static BOOLEAN Fresh(StartSeen *s, LONG state, BOOLEAN *wait)
+static BOOLEAN Fresh(StartSeen *s, const Look *look, LONG state, BOOLEAN *wait)
 {
-    Lock();
-    ULONG request = LastRequestRead, reads = ReadsReceived;
-    Unlock();
+    ULONG request = look->request, reads = look->reads;
     BOOLEAN said = request > s->answered, acted = said && reads > request;
     BOOLEAN fresh = state != 0 && (!s->running || acted);
     if (fresh || acted)
@@ -872,10 +878,10 @@ static void EndFeed(void)
 /* How far a ring index moved since the last look (the program moves it by one per notice). */
 static LONGLONG Moved(LONG now, LONG before, LONG ring) { return ((LONGLONG)(now - before) % ring + ring) % ring; }
 
-static void FeedPlayback(HANDLE process, PUCHAR block, LONG state, LONG index)
+static void FeedPlayback(HANDLE process, PUCHAR block, const Look *look, LONG state, LONG index)
 {
     BOOLEAN wait;
-    if (Fresh(&Feed.start, state, &wait)) {
+    if (Fresh(&Feed.start, look, state, &wait)) {
         /* A new start: the program has zeroed the area and queued buffers 0 to PlayIndex. */
         EndFeed();
         Feed.feeding = TRUE;
@@ -911,10 +917,10 @@ static void FeedPlayback(HANDLE process, PUCHAR block, LONG state, LONG index)
     }
 }
 
-static void TakeRecording(HANDLE process, PUCHAR block, LONG state, LONG index)
+static void TakeRecording(HANDLE process, PUCHAR block, const Look *look, LONG state, LONG index)
 {
     BOOLEAN wait;
-    if (Fresh(&Take.start, state, &wait)) {
+    if (Fresh(&Take.start, look, state, &wait)) {
         Take.taking = TRUE;
         Take.last_index = index;
         Take.queued = index;
@@ -976,11 +982,16 @@ static VOID NTAPI PollProc(PVOID context)
         }
         if (!block)
             continue;
+        Look look;
+        Lock();
+        look.request = LastRequestRead;
+        look.reads = ReadsReceived;
+        Unlock();
         LONG fields[7];
         if (!BlockRead(process, block, BLOCK_PLAY_INDEX, fields, sizeof(fields)))
             continue;
-        FeedPlayback(process, block, fields[4], fields[0]);
-        TakeRecording(process, block, fields[5], fields[1]);
+        FeedPlayback(process, block, &look, fields[4], fields[0]);
+        TakeRecording(process, block, &look, fields[5], fields[1]);
         Lock();
         if (ReaderBlock == block && (fields[4] != LastPlayState || fields[5] != LastRecState)) {
             LastPlayState = fields[4];
