@@ -113,6 +113,15 @@ TEST(SoundHeard, ComparisonTellsSilencesFromLostAndRepeatedSamples)
     EXPECT_EQ(in.losses[0].samples, 64);
     EXPECT_DOUBLE_EQ(in.losses[0].at_ms, 20 + 3000 / 8.0);
 
+    // Losses set beside the machine's stalls: within a quarter second of one (before it begins or
+    // after it ends), or not.
+    heard::Direction lossy;
+    lossy.losses = {{740, 16}, {760, 40}, {1200, 120}, {1350, 8}, {1360, 32}, {5000, 64}};
+    heard::InStalls stalled = heard::LossesInStalls(lossy, {{1000, 100}, {4000, 50}});
+    EXPECT_EQ(stalled.losses, 3);
+    EXPECT_EQ(stalled.samples, 40 + 120 + 8);
+    EXPECT_EQ(heard::LossesInStalls(lossy, {}).losses, 0);
+
     // What the suites fail on: a loss, unless the machine's watch saw it stand still then; each such
     // loss leaves one sample out of place, and a repeat is never the machine's.
     auto faults = [](long long samples, long long matching, long long lost, long long repeated, long long in_stalls,

@@ -52,13 +52,9 @@ bool UnixNs(const std::string &path, long double *ns)
 
 double Round1(double v) { return std::round(v * 10) / 10; }
 
-// A stall of the machine itself (vudizeri-wine-stalls): from when, for how long (ms of the run).
-struct Stall {
-    double from_ms, late_ms;
-};
-
-// The machine's stalls written beside the run; false when the run was not watched.
-bool Stalls(const std::string &path, long double t0_ms, std::vector<Stall> *stalls)
+// The machine's stalls written beside the run (vudizeri-wine-stalls' lines, in ms of the run); false
+// when the run was not watched.
+bool Stalls(const std::string &path, long double t0_ms, std::vector<heard::Stall> *stalls)
 {
     std::ifstream in(path);
     if (!in)
@@ -67,28 +63,15 @@ bool Stalls(const std::string &path, long double t0_ms, std::vector<Stall> *stal
     double late_ms;
     int cpu;
     while (in >> unix_ms >> late_ms >> cpu)
-        stalls->push_back(Stall{(double)(unix_ms - t0_ms), late_ms});
+        stalls->push_back(heard::Stall{(double)(unix_ms - t0_ms), late_ms});
     return true;
 }
 
-// Samples lost while the machine stood still: a loss noticed from a quarter of a second before a
-// stall to a quarter of a second after it (the program's two record buffers hold 128 ms: what came
-// while its process stood still longer than that had nowhere to go).
-constexpr double kStallMarginMs = 250;
-
-void LossesInStalls(const heard::Direction &d, const std::vector<Stall> &stalls, Json *figures)
+void LossesInStalls(const heard::Direction &d, const std::vector<heard::Stall> &stalls, Json *figures)
 {
-    int64_t losses = 0, samples = 0;
-    for (const heard::Direction::Loss &loss : d.losses)
-        for (const Stall &stall : stalls)
-            if (loss.at_ms >= stall.from_ms - kStallMarginMs &&
-                loss.at_ms <= stall.from_ms + stall.late_ms + kStallMarginMs) {
-                losses++;
-                samples += loss.samples;
-                break;
-            }
-    (*figures)["losses_in_stalls"] = losses;
-    (*figures)["lost_in_stalls"] = samples;
+    heard::InStalls in = heard::LossesInStalls(d, stalls);
+    (*figures)["losses_in_stalls"] = in.losses;
+    (*figures)["lost_in_stalls"] = in.samples;
 }
 
 Json Figures(const heard::Direction &d, const char *runs_key, int runs)
@@ -244,10 +227,10 @@ int main(int argc, char **argv)
     Json event = {{"t", last_t}, {"ev", "audio"}, {"out", Figures(out, "underruns", underruns)},
                   {"in", Figures(in, "overruns", overruns)}};
     // The machine's own stalls while the run played, and the losses that fell in one.
-    std::vector<Stall> stalls;
+    std::vector<heard::Stall> stalls;
     bool watched = Stalls(dir + "/stalls.txt", t0_ms, &stalls);
     double stall_ms = 0, worst_ms = 0;
-    for (const Stall &stall : stalls)
+    for (const heard::Stall &stall : stalls)
         stall_ms += stall.late_ms, worst_ms = std::max(worst_ms, stall.late_ms);
     event["machine"] = {{"watched", watched},
                         {"stalls", stalls.size()},

@@ -201,4 +201,18 @@ Direction In(const sim::Signal &mic, const std::vector<int16_t> &taken, double m
     return d;
 }
 
+InStalls LossesInStalls(const Direction &d, const std::vector<Stall> &stalls)
+{
+    constexpr double kMarginMs = 250;
+    InStalls in;
+    for (const Direction::Loss &loss : d.losses)
+        for (const Stall &stall : stalls)
+            if (loss.at_ms >= stall.from_ms - kMarginMs && loss.at_ms <= stall.from_ms + stall.late_ms + kMarginMs) {
+                in.losses++;
+                in.samples += loss.samples;
+                break;
+            }
+    return in;
+}
+
 }  // namespace heard

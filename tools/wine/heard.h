@@ -53,6 +53,19 @@ struct Direction {
     std::vector<Loss> losses;
 };
 
+// A stall of the machine itself (a processor taken away from it): from when, how long (ms of the run).
+struct Stall {
+    double from_ms = 0, late_ms = 0;
+};
+
+// The losses noticed from a quarter of a second before a stall to a quarter of a second after it:
+// how many, and their samples. (The program's two record buffers hold 128 ms: what came while its
+// process stood still longer had nowhere to go.)
+struct InStalls {
+    int64_t losses = 0, samples = 0;
+};
+InStalls LossesInStalls(const Direction &d, const std::vector<Stall> &stalls);
+
 // capture: the speaker monitor from capture_t0 (ms of the run, the time of its first sample).
 Direction Out(const sim::Signal &line, const std::vector<int16_t> &capture, double capture_t0,
               const std::vector<Feed> &feeds);
