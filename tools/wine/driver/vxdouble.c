@@ -357,10 +357,34 @@ static PUCHAR FindBlock(HANDLE process)
 
 /* Says a word into the reader's block and completes the read. Called without the lock, with the
  * read already taken out of PendingRead. */
+/* The driver's own turns at the block: the poll thread's look (feeding the playback area, taking
+ * the record area) and a read completed with words. The driver never asks for new streams while it
+ * is still writing into the old one's buffers: the program zeroes the area as soon as it has the
+ * request, and a buffer written after that would be heard in the new start. Both flags are kept
+ * under the state lock; the one waiting for its turn sleeps a millisecond at a time. */
+static BOOLEAN Looking, Saying;
+
+static void WaitForTurn(BOOLEAN *mine, const BOOLEAN *other)
+{
+    LARGE_INTEGER millisecond;
+    millisecond.QuadPart = -10 * 1000;
+    for (;;) {
+        Lock();
+        if (!*other) {
+            *mine = TRUE;
+            Unlock();
+            return;
+        }
+        Unlock();
+        KeDelayExecutionThread(KernelMode, FALSE, &millisecond);
+    }
+}
+
 static void SayInto(PIRP irp, const VxdWord *word, HANDLE process, PUCHAR block)
 {
     NTSTATUS status = STATUS_SUCCESS;
     int written = -1;
+    WaitForTurn(&Saying, &Looking);
     if (word->Kind == VXD_WORD_ERROR) {
         status = StatusForError(word->Error);
     } else if (!block) {
@@ -380,6 +404,7 @@ static void SayInto(PIRP irp, const VxdWord *word, HANDLE process, PUCHAR block)
     VxdEvent *e = AddEvent(VXD_EV_COMPLETE, VXD_DEVICE_VOICE);
     e->A = written;
     e->B = status;
+    Saying = FALSE;
     Unlock();
     Finish(irp, status, 0);
 }
@@ -982,16 +1007,23 @@ static VOID NTAPI PollProc(PVOID context)
         }
         if (!block)
             continue;
+        WaitForTurn(&Looking, &Saying);
         Look look;
         Lock();
         look.request = LastRequestRead;
         look.reads = ReadsReceived;
         Unlock();
         LONG fields[7];
-        if (!BlockRead(process, block, BLOCK_PLAY_INDEX, fields, sizeof(fields)))
+        BOOLEAN seen = BlockRead(process, block, BLOCK_PLAY_INDEX, fields, sizeof(fields));
+        if (seen) {
+            FeedPlayback(process, block, &look, fields[4], fields[0]);
+            TakeRecording(process, block, &look, fields[5], fields[1]);
+        }
+        Lock();
+        Looking = FALSE;
+        Unlock();
+        if (!seen)
             continue;
-        FeedPlayback(process, block, &look, fields[4], fields[0]);
-        TakeRecording(process, block, &look, fields[5], fields[1]);
         Lock();
         if (ReaderBlock == block && (fields[4] != LastPlayState || fields[5] != LastRecState)) {
             LastPlayState = fields[4];
