@@ -145,6 +145,11 @@ TEST(ChoresRestore, ALongWindowsDirectoryLeavesEveryFileAsItWas)
             sim::PutFile(spare.substr(0, 255), "cut", FILE_ATTRIBUTE_ARCHIVE);
             sim::PutFile(applet.substr(0, 255), "cut", FILE_ATTRIBUTE_ARCHIVE);
             RestoreControlApplet();
+            // Decided on the length alone: neither path is ever written, so none can overrun its
+            // buffer, and no file is looked at.
+            EXPECT_EQ(sim::CallsMade("GetWindowsDirectoryA"), 1) << length;
+            EXPECT_EQ(sim::CallsMade("wsprintfA"), 0) << length;
+            EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0) << length;
             EXPECT_EQ(sim::FileAt(applet)->content, "old") << length;
             EXPECT_EQ(sim::FileAt(applet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY) << length;
             EXPECT_TRUE(sim::FileAt(spare.substr(0, 255))) << length;
