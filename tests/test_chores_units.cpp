@@ -131,6 +131,23 @@ TEST(ChoresRestore, AFailingVersionQueryTouchesNoFile)
     }));
 }
 
+TEST(ChoresRestore, AFailedWindowsDirectoryQueryTouchesNoFile)
+{
+    EXPECT_TRUE(InWorld([] {
+        sim::SetOsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+        sim::SetWindowsDir("C:\\WINDOWS");
+        sim::PutFile(kSpare, "new", FILE_ATTRIBUTE_ARCHIVE);
+        sim::PutFile(kApplet, "old", FILE_ATTRIBUTE_READONLY);
+        sim::AddFault("GetWindowsDirectoryA", 1, 1, ERROR_NOT_ENOUGH_MEMORY);
+        RestoreControlApplet();
+        // The buffer holds nothing usable: no path is made from it.
+        EXPECT_EQ(sim::CallsMade("wsprintfA"), 0);
+        EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0);
+        EXPECT_EQ(sim::FileAt(kApplet)->content, "old");
+        EXPECT_EQ(sim::FileAt(kApplet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY);
+    }));
+}
+
 TEST(ChoresRestore, ALongWindowsDirectoryLeavesEveryFileAsItWas)
 {
     for (size_t length : {235u, 256u, 400u}) {
