@@ -30,6 +30,9 @@ TEST(ChoresBinding, AFailedBindingAnswers0x80000049OnceAndMinus16AfterwardsWitho
             EXPECT_EQ(sim::TelephonyLibraryLoads(), loads) << mode;
             EXPECT_EQ(loads, std::string(mode) == "no-function" ? 1 : 0) << mode;
             EXPECT_EQ(sim::TelephonyLocationCalls(), 0) << mode;
+            // The function is looked for, by both names, only in a library that loaded: never with no
+            // module, which would search the program's own file.
+            EXPECT_EQ(sim::CallsMade("GetProcAddress"), std::string(mode) == "no-function" ? 2 : 0) << mode;
         })) << mode;
     }
 }
