@@ -3,9 +3,10 @@
 
 Reads the counters of the coverage build (preset "coverage", which scripts/coverage.sh builds and
 runs) through gcov's JSON output, and prints per program file the lines and branches executed, then
-every line with a branch never taken. Branches that cannot be taken are listed in
-tests/coverage.unreachable, each with its reason: they are marked, and the check fails (exit 1) only
-on a branch not taken that is not listed there, or on a listed line that no longer has one.
+every line with a branch never taken or never run. Branches that cannot be taken, and lines that
+cannot run, are listed in tests/coverage.unreachable, each with its reason: they are marked, and the
+check fails (exit 1) only on a branch not taken or a line not run that is not listed there, or on a
+listed line that no longer has one.
 """
 
 import gzip
@@ -89,7 +90,12 @@ def report(cov, root, unreachable):
             c, br = lines[n]
             text = " ".join(src[n - 1].split()) if n <= len(src) else ""
             if c == 0:
-                missing.append("%s:%d: line never run: %s" % (path, n, text))
+                what = "%s:%d: line never run: %s" % (path, n, text)
+                if (path, text) in unreachable:
+                    used.add((path, text))
+                    marked.append(what + "\n    cannot be reached: " + unreachable[(path, text)])
+                else:
+                    missing.append(what)
             untaken = sum(1 for b in br if b == 0)
             if untaken:
                 key = (path, text)
@@ -129,7 +135,7 @@ def main():
     stale = [k for k in unreachable if k not in used]
     for k in stale:
         print("coverage: %s lists a line with no branch left untaken: %s | %s" % (UNREACHABLE, k[0], k[1]))
-    print("coverage: %d lines of %d, %d branches of %d; %d branches listed as unreachable, %d lines with something "
+    print("coverage: %d lines of %d, %d branches of %d; %d lines listed as unreachable, %d lines with something "
           "not run that is not listed" % (tl, tn, tb, tbn, len(marked), len(missing)))
     return 1 if missing or stale or bad else 0
 

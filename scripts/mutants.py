@@ -4,8 +4,10 @@
 Derives the mutants of the program's sources (scripts/mutants_lib.py), compiles all of them into one
 scratch build (build/mutants/), where each is selected at run time by VUDIZERI_MUTANT, learns once
 which tests reach which mutant (VUDIZERI_MUTANT_PROBE), then runs each mutant against the tests that
-reach it, cheapest first, until one fails. Prints per file: mutants, caught, did not build, survived,
-declared equivalent; each survivor's diff and the command that replays it; the time; and last
+reach it, cheapest first, until one fails. A mutant the schema cannot hold but that compiles alone
+is built alone (build/mutants/alone-build) and every host test runs on it, those near it first.
+Prints per file: mutants, caught, did not build, survived, declared equivalent; each survivor's
+diff and the command that replays it; the time; and last
 `mutants: N caught of M (E equivalent), S survived`. Exit status 0 when nothing survived, 1 when
 something did, 2 when the build or the tests cannot run at all.
 """
@@ -440,16 +442,23 @@ def main(argv=None):
             return 2
         text, toks, _ = parsed[m.file]
         log("%s#%d  %s\n%s" % (m.file, m.index, m.key, diff_of(text, toks, m)))
-        if m.id in schema_skip:
-            log("not in the schema build (it does not compile there)")
         failed = 0
-        for name, secs in reach.get(m.id, []):
-            ok, took, out, hung = run_test(tests_by_name[name], m.id, min(a.timeout, max(10.0, 5 * secs + 5)))
+        runs = [(tests_by_name, name, secs, m.id) for name, secs in reach.get(m.id, [])]
+        if m.id in schema_skip:
+            log("not in the schema build (it does not compile there): built alone")
+            folder, errors = build_alone(ROOT, a.out, m, text, toks, a.jobs)
+            if folder is None:
+                log("it does not build alone either:\n" + errors)
+                return 0
+            alone = {t["name"]: t for t in host_tests(folder)}
+            runs = [(alone, name, secs, 0) for name, secs in alone_order(m, mutants, reach, probes)]
+        for by_name, name, secs, selected in runs:
+            ok, took, out, hung = run_test(by_name[name], selected, min(a.timeout, max(10.0, 5 * secs + 5)))
             log("%s %s (%.1f s)" % ("passed" if ok else "HUNG" if hung else "FAILED", name, took))
             if not ok:
                 failed += 1
                 log(out[-3000:])
-        if not reach.get(m.id):
+        if not runs:
             log("no host test reaches it")
         if a.suite:
             failed += other_suite(ROOT, a.out, a.suite, m, text, toks)
@@ -496,7 +505,7 @@ def main(argv=None):
             if not ok:
                 status[m.id] = ("did not build", errors.strip().splitlines()[0] if errors.strip() else "")
             elif r == ("schema",):
-                status[m.id] = ("survived", "compiles alone but not inside the schema: not run")
+                status[m.id] = judge_alone(ROOT, a.out, m, text, toks, mutants, reach, probes, a.jobs, a.timeout)
             elif not reach.get(m.id):
                 status[m.id] = ("survived", "no host test reaches it")
             else:
@@ -541,10 +550,11 @@ def main(argv=None):
     return 1 if tot[3] else 0
 
 
-def other_suite(root, out, suite, m, text, toks):
-    """Builds the program with this one mutant as the other suite needs it and runs that suite;
-    returns 1 when the suite failed (the mutant is caught there)."""
-    tree = os.path.join(out, "single-" + suite)
+# ---- a mutant alone ----
+
+def write_single_tree(root, tree, m, text, toks):
+    """The project with only this mutant in its program (no schema, no switch): what the program's own
+    build would compile with that one change."""
     sync_tree(root, tree)
     for d in lib.PROGRAM_DIRS:
         for name in os.listdir(os.path.join(root, d)):
@@ -553,6 +563,75 @@ def other_suite(root, out, suite, m, text, toks):
             with open(os.path.join(root, d, name), encoding="latin-1") as f:
                 body = f.read()
             write_if_changed(os.path.join(tree, d, name), lib.apply_one(text, toks, m) if "%s/%s" % (d, name) == m.file else body)
+
+
+def alone_order(m, mutants, reach, probes):
+    """The host tests for a mutant the schema could not hold, so no probe saw it: first those that reach
+    another mutant of the same function (cheapest first), then every other host test (cheapest first).
+    A mutant survives only when all of them pass."""
+    near = {}
+    for x in mutants:
+        if x.file == m.file and x.site.function == m.site.function and x.id != m.id:
+            for name, secs in reach.get(x.id, []):
+                near[name] = secs
+    first = sorted(near.items(), key=lambda x: (x[1], x[0]))
+    rest = sorted(((p["name"], p["seconds"]) for p in probes if p["name"] not in near), key=lambda x: (x[1], x[0]))
+    return first + rest
+
+
+def build_alone(root, out, m, text, toks, jobs):
+    """Builds the host tests with only this mutant in the program, in a build of its own beside the
+    scratch build (incremental: one program file changes from one mutant to the next). Returns the
+    build folder, or None with the errors when it does not build."""
+    tree, build = os.path.join(out, "alone"), os.path.join(out, "alone-build")
+    write_single_tree(root, tree, m, text, toks)
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        p = subprocess.run(["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
+                           capture_output=True, text=True)
+        if p.returncode != 0:
+            return None, p.stdout[-2000:] + p.stderr[-2000:]
+    p = subprocess.run(["cmake", "--build", build, "-j", str(jobs), "--target", "vudizeri-tests", "vudizeri-sim",
+                        "vudizeri-wine-lines", "vudizeri-conformance"], capture_output=True, text=True)
+    if p.returncode != 0:
+        return None, p.stdout[-2000:] + p.stderr[-2000:]
+    return build, ""
+
+
+def attack_alone(m, order, tests, timeout_cap):
+    """Runs the tests of `order` on a build that holds only this mutant, until one fails. Returns
+    (failing test or None, hung, output)."""
+    by_name = {t["name"]: t for t in tests}
+    for name, secs in order:
+        if name not in by_name:
+            continue
+        limit = min(timeout_cap, max(10.0, 5 * secs + 5))
+        ok, took, out, hung = run_test(by_name[name], 0, limit)
+        if not ok:
+            return name, hung, out
+    return None, False, ""
+
+
+def judge_alone(root, out, m, text, toks, mutants, reach, probes, jobs, timeout, build=build_alone,
+                attack_fn=attack_alone, list_tests=None):
+    """The verdict on a mutant that compiles alone but not inside the schema: it is built alone and
+    the host tests run on it. Returns (status, detail) as the report needs it."""
+    log("... built alone (the schema cannot hold it): %s#%d %s" % (m.file, m.index, m.key))
+    folder, errors = build(root, out, m, text, toks, jobs)
+    if folder is None:
+        return ("did not build", errors.strip().splitlines()[-1] if errors.strip() else "")
+    tests = (list_tests or host_tests)(folder)
+    found, hung, _ = attack_fn(m, alone_order(m, mutants, reach, probes), tests, timeout)
+    if found is not None:
+        return ("caught", found + " (built alone)" + (" (hung)" if hung else ""))
+    log("... not caught by the host tests: %s#%d %s" % (m.file, m.index, m.key))
+    return ("survived", "built alone (the schema cannot hold it): %d host tests pass" % len(tests))
+
+
+def other_suite(root, out, suite, m, text, toks):
+    """Builds the program with this one mutant as the other suite needs it and runs that suite;
+    returns 1 when the suite failed (the mutant is caught there)."""
+    tree = os.path.join(out, "single-" + suite)
+    write_single_tree(root, tree, m, text, toks)
     if suite == "tsan":
         cmds = [["cmake", "--preset", "host-tsan"], ["cmake", "--build", "--preset", "host-tsan", "-j2"],
                 ["ctest", "--preset", "host-tsan", "-E", "^Wine"]]

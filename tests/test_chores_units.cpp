@@ -30,6 +30,9 @@ TEST(ChoresBinding, AFailedBindingAnswers0x80000049OnceAndMinus16AfterwardsWitho
             EXPECT_EQ(sim::TelephonyLibraryLoads(), loads) << mode;
             EXPECT_EQ(loads, std::string(mode) == "no-function" ? 1 : 0) << mode;
             EXPECT_EQ(sim::TelephonyLocationCalls(), 0) << mode;
+            // The function is looked for, by both names, only in a library that loaded: never with no
+            // module, which would search the program's own file.
+            EXPECT_EQ(sim::CallsMade("GetProcAddress"), std::string(mode) == "no-function" ? 2 : 0) << mode;
         })) << mode;
     }
 }
@@ -131,6 +134,23 @@ TEST(ChoresRestore, AFailingVersionQueryTouchesNoFile)
     }));
 }
 
+TEST(ChoresRestore, AFailedWindowsDirectoryQueryTouchesNoFile)
+{
+    EXPECT_TRUE(InWorld([] {
+        sim::SetOsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+        sim::SetWindowsDir("C:\\WINDOWS");
+        sim::PutFile(kSpare, "new", FILE_ATTRIBUTE_ARCHIVE);
+        sim::PutFile(kApplet, "old", FILE_ATTRIBUTE_READONLY);
+        sim::AddFault("GetWindowsDirectoryA", 1, 1, ERROR_NOT_ENOUGH_MEMORY);
+        RestoreControlApplet();
+        // The buffer holds nothing usable: no path is made from it.
+        EXPECT_EQ(sim::CallsMade("wsprintfA"), 0);
+        EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0);
+        EXPECT_EQ(sim::FileAt(kApplet)->content, "old");
+        EXPECT_EQ(sim::FileAt(kApplet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY);
+    }));
+}
+
 TEST(ChoresRestore, ALongWindowsDirectoryLeavesEveryFileAsItWas)
 {
     for (size_t length : {235u, 256u, 400u}) {
@@ -145,6 +165,11 @@ TEST(ChoresRestore, ALongWindowsDirectoryLeavesEveryFileAsItWas)
             sim::PutFile(spare.substr(0, 255), "cut", FILE_ATTRIBUTE_ARCHIVE);
             sim::PutFile(applet.substr(0, 255), "cut", FILE_ATTRIBUTE_ARCHIVE);
             RestoreControlApplet();
+            // Decided on the length alone: neither path is ever written, so none can overrun its
+            // buffer, and no file is looked at.
+            EXPECT_EQ(sim::CallsMade("GetWindowsDirectoryA"), 1) << length;
+            EXPECT_EQ(sim::CallsMade("wsprintfA"), 0) << length;
+            EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0) << length;
             EXPECT_EQ(sim::FileAt(applet)->content, "old") << length;
             EXPECT_EQ(sim::FileAt(applet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY) << length;
             EXPECT_TRUE(sim::FileAt(spare.substr(0, 255))) << length;

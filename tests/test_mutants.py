@@ -186,8 +186,72 @@ def test_report_line():
     check(t.splitlines()[0].split()[:3] == ["file", "mutants", "caught"] and "app/x.cpp" in t, "table")
 
 
+def test_left_out_mutant_is_built_alone():
+    """A mutant the schema cannot hold is judged on a build of its own: its tree holds the source with
+    only that mutant, the tests near it run first and then every other one, and the verdict is what
+    those tests say (never "not run")."""
+    constants = lib.named_constants([SAMPLE])
+    toks, mutants = lib.derive("app/sample.cpp", SAMPLE, constants)
+    for i, m in enumerate(mutants, 1):
+        m.id = i
+    step = [m for m in mutants if m.site.function == "Step"]
+    note = [m for m in mutants if m.site.function == "Note"]
+    check(len(step) > 2 and note, "the sample has mutants in Step and Note")
+    m = step[1]
+    # Tests that reach another mutant of Step come first, cheapest first; then all the others.
+    reach = {step[0].id: [("near-slow", 2.0), ("near-fast", 0.5)], note[0].id: [("far", 0.1)]}
+    probes = [{"name": n, "seconds": s} for n, s in (("far", 0.1), ("near-fast", 0.5), ("near-slow", 2.0), ("other", 0.2))]
+    order = [n for n, _ in tool.alone_order(m, mutants, reach, probes)]
+    check(order == ["near-fast", "near-slow", "far", "other"], "the order of the tests on a mutant alone: %s" % order)
+    order = [n for n, _ in tool.alone_order(note[0], mutants, {}, probes)]
+    check(order == ["far", "other", "near-fast", "near-slow"], "no near test: every test, cheapest first: %s" % order)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        root, tree = os.path.join(tmp, "root"), os.path.join(tmp, "tree")
+        for d in lib.PROGRAM_DIRS:
+            os.makedirs(os.path.join(root, d))
+        for part in tool.TREE_PARTS:
+            if "." in part:
+                open(os.path.join(root, part), "w").close()
+            else:
+                os.makedirs(os.path.join(root, part), exist_ok=True)
+        with open(os.path.join(root, "app", "sample.cpp"), "w") as f:
+            f.write(SAMPLE)
+        with open(os.path.join(root, "driver", "other.cpp"), "w") as f:
+            f.write("int Other;\n")
+        tool.write_single_tree(root, tree, m, SAMPLE, toks)
+        check(open(os.path.join(tree, "app", "sample.cpp")).read() == lib.apply_one(SAMPLE, toks, m),
+              "the tree of a mutant alone holds the source with that mutant")
+        check(open(os.path.join(tree, "driver", "other.cpp")).read() == "int Other;\n", "the other files as they are")
+        check(not os.path.exists(os.path.join(tree, "app", "zz_mutant_switch.cpp")), "no mutant switch in it")
+
+        # The verdicts, with the build and the test runs stood in for.
+        tests = [{"name": n} for n in ("far", "near-fast", "near-slow", "other")]
+        seen = []
+
+        def built(*_):
+            return "folder", ""
+
+        def fails_on(name, hung=False):
+            def attack(mm, order, ts, timeout):
+                seen.append([n for n, _ in order])
+                return (name, hung, "") if name else (None, False, "")
+            return attack
+        args = (root, tmp, m, SAMPLE, toks, mutants, reach, probes, 2, 60)
+        v = tool.judge_alone(*args, build=built, attack_fn=fails_on("near-slow"), list_tests=lambda f: tests)
+        check(v == ("caught", "near-slow (built alone)"), "a failing test catches the mutant built alone: %s" % (v,))
+        check(seen[-1][:2] == ["near-fast", "near-slow"], "the near tests were tried first")
+        v = tool.judge_alone(*args, build=built, attack_fn=fails_on("other", True), list_tests=lambda f: tests)
+        check(v == ("caught", "other (built alone) (hung)"), "a hang is said so: %s" % (v,))
+        v = tool.judge_alone(*args, build=built, attack_fn=fails_on(None), list_tests=lambda f: tests)
+        check(v[0] == "survived" and "4 host tests pass" in v[1], "all tests pass: survived for real: %s" % (v,))
+        v = tool.judge_alone(*args, build=lambda *_: (None, "x.cpp:1: error: no\nlink failed"),
+                             attack_fn=fails_on(None), list_tests=lambda f: tests)
+        check(v == ("did not build", "link failed"), "a build that fails: did not build: %s" % (v,))
+
+
 for test in (test_schema_matches_each_mutant, test_program_list_is_deterministic, test_unreadable_file_is_skipped,
-             test_report_line):
+             test_report_line, test_left_out_mutant_is_built_alone):
     test()
 print("%d failed" % len(failures) if failures else "all passed")
 sys.exit(1 if failures else 0)

@@ -374,6 +374,16 @@ events:
                       "2000 fault waveOutReset", "2000 in running"},
                      restart});
     EXPECT_EQ(StreamTimeline(twice.events), expected) << twice.Dump();
+
+    // The same for recording: an input device whose close is refused by the stop and again by the
+    // start's own try; the start opens nothing, and the next request's stop closes the device.
+    support::Run input = support::Play("driver: {voice: 0, control: 0}\n"
+                                       "faults: [{call: waveInClose, count: 2}]\n" + requests);
+    ASSERT_EQ(input.status, 0) << input.Dump();
+    expected = Join({{"1000 out running", "1000 in running", "2000 out closed", "2000 fault waveInClose",
+                      "2000 out running", "2000 fault waveInClose"},
+                     restart});
+    EXPECT_EQ(StreamTimeline(input.events), expected) << input.Dump();
 }
 
 TEST(SpeakerStreams, ADeviceThatRefusesToResetAtShutDownKeepsTheBlockItPlaysFrom)

@@ -1,5 +1,7 @@
 // Both program threads under the world's scheduler: hand-offs between them stay sound (these run under
 // ThreadSanitizer too), and the same scenario with the same preemption seed replays identically.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "speaker_support.h"
@@ -83,6 +85,44 @@ events:
                                                 thread = WatchThread;
                                                 EXPECT_NE(thread, (HANDLE)NULL);
                                             }}});
+        })) << "seed " << seed;
+    }
+}
+
+TEST(ThreadsWorld, AReaderReturningDuringShutDownNeverMeetsAStreamHalfShut)
+{
+    // The wait for the thread runs out at 7 s and the thread cannot be terminated, as the driver
+    // completes the read with a new request at that very moment: the shut-down stops the streams
+    // while the thread, back from its read, stops and starts them. Each stream's work runs whole, one
+    // thread after the other, whichever way the two threads are interleaved: nothing is refused for
+    // the other thread's half-done work (a header unprepared while queued, a device closed while
+    // playing, a header written that the other has just unprepared, a device used after its close).
+    // The only refusal is the thread's late open, the window for its notices being gone by then.
+    const std::string yaml = R"(
+driver: {voice: 0, control: 0, stop: hang}
+faults: [{call: TerminateThread}]
+events:
+  - {at: 2, speaker: {pD: 0xC, rD: 4}}
+  - {at: 5, close: true}
+  - {at: 7, speaker: {pD: 0xC, rD: 4}}
+)";
+    for (int seed = 1; seed <= 24; ++seed) {
+        std::string scenario = yaml + "schedule: {preempt: " + std::to_string(seed) + "}\n";
+        EXPECT_TRUE(support::InChild([&scenario] {
+            static size_t from;
+            sim::AtFinish([] {
+                std::vector<std::string> calls = spk::Calls(from);
+                for (const std::string &c : calls) {
+                    if (c.find(" -> ") != std::string::npos) {
+                        EXPECT_TRUE(c == "waveOutOpen -> 11" || c == "waveInOpen -> 11")
+                            << c << " among the calls from the shut-down on:\n" << spk::Lines(calls);
+                    }
+                }
+                // The shut-down stopped both streams.
+                EXPECT_NE(std::find(calls.begin(), calls.end(), "waveOutClose"), calls.end()) << spk::Lines(calls);
+                EXPECT_NE(std::find(calls.begin(), calls.end(), "waveInClose"), calls.end()) << spk::Lines(calls);
+            });
+            spk::PlayWithProbes(scenario, {{6999, [] { from = sim::SoundCalls().size(); }}});
         })) << "seed " << seed;
     }
 }

@@ -385,6 +385,13 @@ void AddFault(const std::string &call, int nth, int count, std::optional<DWORD> 
 
 void EnableCallsEvent(bool on) { g_calls_event = on; }
 
+int CallsMade(const std::string &call)
+{
+    std::lock_guard<std::mutex> lock(g_calls_mu);
+    auto it = g_calls.find(call);
+    return it == g_calls.end() ? 0 : it->second;
+}
+
 void Emit(const char *ev, Json fields)
 {
     Json line = Json::object();

@@ -114,6 +114,8 @@ const PlatformCall* CurrentProgramCall();
 void AddFault(const std::string& call, int nth, int count, std::optional<DWORD> error = std::nullopt);
 // With true, the run ends with a `calls` event: every platform call the program made, with its count.
 void EnableCallsEvent(bool on);
+// How many calls of this name the program has made so far.
+int CallsMade(const std::string& call);
 
 // ---- what the program holds ----
 // The world's account of every resource the program acquired and has not released, reported as the
