@@ -119,36 +119,27 @@ TEST(ChoresRestore, TheAppletBecomesAByteCopyOfTheSpareWithItsAttributes)
     }));
 }
 
-TEST(ChoresRestore, AFailingVersionQueryTouchesNoFile)
+// A failed version query, or a failed Windows directory query (its buffer holds nothing usable):
+// no path is made, no file touched.
+TEST(ChoresRestore, AFailedSystemQueryTouchesNoFile)
 {
-    EXPECT_TRUE(InWorld([] {
-        sim::SetOsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
-        sim::SetWindowsDir("C:\\WINDOWS");
-        sim::PutFile(kSpare, "new", FILE_ATTRIBUTE_ARCHIVE);
-        sim::PutFile(kApplet, "old", FILE_ATTRIBUTE_READONLY);
-        sim::AddFault("GetVersionExA", 1, 1, ERROR_INVALID_PARAMETER);
-        RestoreControlApplet();
-        ASSERT_TRUE(sim::FileAt(kApplet));
-        EXPECT_EQ(sim::FileAt(kApplet)->content, "old");
-        EXPECT_EQ(sim::FileAt(kApplet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY);
-    }));
-}
-
-TEST(ChoresRestore, AFailedWindowsDirectoryQueryTouchesNoFile)
-{
-    EXPECT_TRUE(InWorld([] {
-        sim::SetOsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
-        sim::SetWindowsDir("C:\\WINDOWS");
-        sim::PutFile(kSpare, "new", FILE_ATTRIBUTE_ARCHIVE);
-        sim::PutFile(kApplet, "old", FILE_ATTRIBUTE_READONLY);
-        sim::AddFault("GetWindowsDirectoryA", 1, 1, ERROR_NOT_ENOUGH_MEMORY);
-        RestoreControlApplet();
-        // The buffer holds nothing usable: no path is made from it.
-        EXPECT_EQ(sim::CallsMade("wsprintfA"), 0);
-        EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0);
-        EXPECT_EQ(sim::FileAt(kApplet)->content, "old");
-        EXPECT_EQ(sim::FileAt(kApplet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY);
-    }));
+    const std::pair<const char *, DWORD> failures[] = {{"GetVersionExA", ERROR_INVALID_PARAMETER},
+                                                       {"GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY}};
+    for (auto [call, error] : failures) {
+        EXPECT_TRUE(InWorld([call = call, error = error] {
+            sim::SetOsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+            sim::SetWindowsDir("C:\\WINDOWS");
+            sim::PutFile(kSpare, "new", FILE_ATTRIBUTE_ARCHIVE);
+            sim::PutFile(kApplet, "old", FILE_ATTRIBUTE_READONLY);
+            sim::AddFault(call, 1, 1, error);
+            RestoreControlApplet();
+            EXPECT_EQ(sim::CallsMade("wsprintfA"), 0) << call;
+            EXPECT_EQ(sim::CallsMade("GetFileAttributesA"), 0) << call;
+            ASSERT_TRUE(sim::FileAt(kApplet));
+            EXPECT_EQ(sim::FileAt(kApplet)->content, "old") << call;
+            EXPECT_EQ(sim::FileAt(kApplet)->attributes, (uint32_t)FILE_ATTRIBUTE_READONLY) << call;
+        })) << call;
+    }
 }
 
 TEST(ChoresRestore, ALongWindowsDirectoryLeavesEveryFileAsItWas)
