@@ -355,8 +355,6 @@ static PUCHAR FindBlock(HANDLE process)
     return NULL;
 }
 
-/* Says a word into the reader's block and completes the read. Called without the lock, with the
- * read already taken out of PendingRead. */
 /* The driver's own turns at the block: the poll thread's look (feeding the playback area, taking
  * the record area) and a read completed with words. The driver never asks for new streams while it
  * is still writing into the old one's buffers: the program zeroes the area as soon as it has the
@@ -380,6 +378,8 @@ static void WaitForTurn(BOOLEAN *mine, const BOOLEAN *other)
     }
 }
 
+/* Says a word into the reader's block and completes the read. Called without the lock, with the
+ * read already taken out of PendingRead. */
 static void SayInto(PIRP irp, const VxdWord *word, HANDLE process, PUCHAR block)
 {
     NTSTATUS status = STATUS_SUCCESS;
