@@ -194,8 +194,10 @@ int main(int argc, char **argv)
             mic_t0 = stretches.front().second - (double)stretches.front().first * 1000.0 / sim::kSpeakerRate;
     }
     heard::Direction out = heard::Out(s.line, Samples(dir + "/capture.raw"), capture_t0, feeds);
-    heard::Direction in = heard::In(s.mic, Samples(dir + "/line-out.raw"), mic_t0, takes);
-    // When the microphone said each first sample lost, placed by the stretch it was heard in.
+    std::vector<int16_t> taken = Samples(dir + "/line-out.raw");
+    heard::Direction in = heard::In(s.mic, taken, mic_t0, takes);
+    // When the microphone said a sample In() placed by the clock (ms of the run), placed instead by
+    // the stretch of the microphone it was heard in.
     auto placed = [&](double at_ms) {
         int64_t q = (int64_t)std::llround((at_ms - mic_t0) * sim::kSpeakerRate / 1000.0);
         auto it = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(q, 1e300));
@@ -204,24 +206,17 @@ int main(int argc, char **argv)
         --it;
         return it->second + (double)(q - it->first) * 1000.0 / sim::kSpeakerRate;
     };
+    // Each first sample lost, and each start's first sample taken.
     for (heard::Direction::Loss &loss : in.losses)
         loss.at_ms = placed(loss.at_ms);
-    // Each start's first sample taken, placed by the stretch of the microphone it was heard in.
     if (!stretches.empty() && in.start_ms.size() == takes.size()) {
-        std::vector<int16_t> taken = Samples(dir + "/line-out.raw");
         for (size_t k = 0; k < takes.size(); ++k) {
             size_t j = (size_t)std::max<int64_t>(0, takes[k].begin);
             while (j < taken.size() && taken[j] == 0)
                 j++;
             if (j >= taken.size())
                 continue;
-            // Its absolute place, as In() found it: the time the clock gave it, back to a sample.
-            int64_t q = (int64_t)std::llround((in.start_ms[k] + takes[k].t - mic_t0) * sim::kSpeakerRate / 1000.0);
-            auto it = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(q, 1e300));
-            if (it == stretches.begin())
-                continue;
-            --it;
-            in.start_ms[k] = it->second + (double)(q - it->first) * 1000.0 / sim::kSpeakerRate - takes[k].t;
+            in.start_ms[k] = placed(in.start_ms[k] + takes[k].t) - takes[k].t;
         }
     }
     Json event = {{"t", last_t}, {"ev", "audio"}, {"out", Figures(out, "underruns", underruns)},

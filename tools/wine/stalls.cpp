@@ -2,7 +2,7 @@
 // highest real-time priority (SCHED_FIFO 99), wakes every millisecond. Nothing on the machine can
 // hold back such a thread for long, so a wake-up 20 ms late or more means the processor itself was
 // taken away: a virtual machine's host ran something else on it. (Seen here: such a thread late by
-// 100.7 ms, while every thread of the program's process and the wineserver stood still as long.)
+// 100.7 ms; in a traced call every thread of the program's process stood still as long.)
 //   vudizeri-wine-stalls FILE
 // runs until SIGTERM or SIGINT, then writes one line per stall to FILE, "UNIX_MS LATE_MS CPU": when
 // the thread was due (ms since 1970) and how late it woke. Exit status 3, FILE not written, when the
