@@ -353,6 +353,58 @@ TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrL
     });
 }
 
+// What a prepare answers is the conformance suite's; which prepares are the program's fault only the
+// world can tell.
+TEST(SimWinmm, AHeaderPreparedWithFlagsLeftOrStillPreparedByAnotherOpeningIsReported)
+{
+    InWorld([] {
+        static std::vector<std::string> misuse;
+        sim::SetTraceSink([](const std::string &line) {
+            auto e = support::Json::parse(line);
+            if (e["ev"] == "misuse")
+                misuse.push_back(e["call"].get<std::string>() + " " + e["kind"].get<std::string>() + " " +
+                                 e["state"].get<std::string>());
+        });
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+        HWAVEOUT out = nullptr;
+        HWAVEIN in = nullptr;
+        ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        static char data[512];
+        static WAVEHDR header;
+        header.lpData = data;
+        header.dwBufferLength = sizeof(data);
+        // The loop flags may come set; the opening that prepared a header may prepare it again.
+        header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_TRUE(misuse.empty());
+        // Another device did not prepare it, nor did the same handle opened anew.
+        EXPECT_EQ(waveInPrepareHeader(in, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        // Unprepared, the header carries WHDR_DONE from a use, or flags set by hand.
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        header.dwFlags = WHDR_DONE;
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_EQ(header.dwFlags, (DWORD)WHDR_PREPARED);
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        header.dwFlags = 0;
+        EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
+        const std::vector<std::string> expected = {
+            "waveInPrepareHeader header prepared-elsewhere",
+            "waveOutPrepareHeader header prepared-elsewhere",
+            "waveOutPrepareHeader header flags-left",
+        };
+        EXPECT_EQ(misuse, expected);
+        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+        EXPECT_TRUE(sim::HeldItems().empty()) << sim::HeldItems().dump();
+    });
+}
+
 TEST(SimWorld, AProgramThreadThatNeverWaitsIsEndedAsAHang)
 {
     // A loop that only makes platform calls that never block keeps the clock where it is for good.

@@ -19,9 +19,15 @@ namespace {
 using namespace card;
 
 // In the account of what the program holds: the open devices, by direction and handle, and the
-// prepared headers.
+// prepared headers, each with the opening of the device that prepared it (a handle is given again to
+// the next opening once its device is closed).
+struct PreparedHeader {
+    HeldTicket held = 0;
+    bool out = true;
+    size_t session = 0;
+};
 std::map<std::pair<bool, uintptr_t>, HeldTicket> g_open_held;
-std::map<const WAVEHDR *, HeldTicket> g_prepared;
+std::map<const WAVEHDR *, PreparedHeader> g_prepared;
 
 // Why a stream closes, as the card can tell it: a call refused before the stream ever ran is why its
 // start failed; a refusal the program answers with the close, in the same moment and with nothing
@@ -114,15 +120,27 @@ MMRESULT Prepare(PlatformCall &platform_call, bool out, uintptr_t handle, WAVEHD
         return Logged(call, handle, h, MMSYSERR_INVALHANDLE);
     if (!h || size < sizeof(WAVEHDR))
         return Logged(call, handle, h, MMSYSERR_INVALPARAM);
-    // Preparing a prepared header does nothing; otherwise the header starts afresh.
-    if (!(h->dwFlags & WHDR_PREPARED)) {
-        h->dwFlags = WHDR_PREPARED;
-        auto old = g_prepared.find(h);
-        if (old != g_prepared.end())
-            Release(old->second);  // its flags were cleared by hand: the header is prepared once
-        g_prepared[h] = Acquire("header", std::to_string(h->dwBufferLength) + " bytes",
-                                {{"device", HandleText(handle)}, {"size", h->dwBufferLength}});
+    // A header comes to be prepared with its flags zero, but for the loop flags. Preparing one this
+    // very opening of the device prepared does nothing, as documented. Anything else is the program's
+    // fault, reported ("misuse") and answered as Windows answers it: a header still flagged prepared
+    // by another device, or by an opening since closed, is left as it is and returns 0, so it goes to
+    // this device with another's preparation; WHDR_DONE or WHDR_INQUEUE left from its last use is
+    // cleared, as Windows 2000 and Wine clear it.
+    auto known = g_prepared.find(h);
+    bool by_this = known != g_prepared.end() && known->second.out == out && known->second.session == d->session;
+    if (h->dwFlags & WHDR_PREPARED) {
+        if (!by_this)
+            Emit("misuse", {{"call", call}, {"kind", "header"}, {"state", "prepared-elsewhere"}});
+        return Logged(call, handle, h, MMSYSERR_NOERROR);
     }
+    if (h->dwFlags & ~(DWORD)(WHDR_BEGINLOOP | WHDR_ENDLOOP))
+        Emit("misuse", {{"call", call}, {"kind", "header"}, {"state", "flags-left"}});
+    h->dwFlags = (h->dwFlags | WHDR_PREPARED) & ~(DWORD)(WHDR_DONE | WHDR_INQUEUE);
+    if (known != g_prepared.end())
+        Release(known->second.held);  // its flags were cleared by hand: the header is prepared once
+    g_prepared[h] = {Acquire("header", std::to_string(h->dwBufferLength) + " bytes",
+                             {{"device", HandleText(handle)}, {"size", h->dwBufferLength}}),
+                     out, d->session};
     return Logged(call, handle, h, MMSYSERR_NOERROR);
 }
 
@@ -133,7 +151,7 @@ MMRESULT Unprepare(PlatformCall &platform_call, bool out, uintptr_t handle, WAVE
     if (auto e = platform_call.Fault()) {
         auto prepared = g_prepared.find(h);
         if (prepared != g_prepared.end())
-            ReleaseRefused(prepared->second, platform_call);
+            ReleaseRefused(prepared->second.held, platform_call);
         return Refused(d, call, h, *e);
     }
     if (!d)
@@ -147,7 +165,7 @@ MMRESULT Unprepare(PlatformCall &platform_call, bool out, uintptr_t handle, WAVE
     h->dwFlags &= ~WHDR_PREPARED;
     auto prepared = g_prepared.find(h);
     if (prepared != g_prepared.end()) {
-        Release(prepared->second);
+        Release(prepared->second.held);
         g_prepared.erase(prepared);
     }
     return Logged(call, handle, h, MMSYSERR_NOERROR);

@@ -145,7 +145,8 @@ static void test_output(HWND hwnd)
     for (int i = 0; i < 3; ++i)
         ok(headers[i].dwFlags == (WHDR_DONE | WHDR_PREPARED), "header %d after reset: flags %#x\n", i,
            (unsigned)headers[i].dwFlags);
-    for (int i = 0; i < 3; ++i)
+    /* The first header stays prepared: a device closes with prepared headers that are not queued. */
+    for (int i = 1; i < 3; ++i)
         ok(waveOutUnprepareHeader(h, &headers[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR, "unprepare %d failed\n", i);
     ok(waveOutClose(h) == MMSYSERR_NOERROR, "closing after the reset failed\n");
     wait_notices(4, 2000);
@@ -166,6 +167,18 @@ static void test_output(HWND hwnd)
     ok(waveOutOpen(&again, WAVE_MAPPER, &f, (DWORD_PTR)hwnd, 0, CALLBACK_WINDOW) == MMSYSERR_NOERROR,
        "opening again failed\n");
     ok(again == h, "opened again: handle %p, first %p\n", (void *)again, (void *)h);
+    /* A header still flagged prepared by the closed opening: preparing it again does nothing, though
+     * this opening never prepared it. Flags left from a header's last use are cleared by a prepare,
+     * the loop flags kept. */
+    ok(waveOutPrepareHeader(again, a, sizeof(WAVEHDR)) == MMSYSERR_NOERROR, "preparing a stale header failed\n");
+    ok(a->dwFlags == (WHDR_DONE | WHDR_PREPARED), "a stale header prepared again: flags %#x\n", (unsigned)a->dwFlags);
+    ok(waveOutUnprepareHeader(again, a, sizeof(WAVEHDR)) == MMSYSERR_NOERROR, "unpreparing a stale header failed\n");
+    ok(a->dwFlags == WHDR_DONE, "a stale header unprepared: flags %#x\n", (unsigned)a->dwFlags);
+    b->dwFlags = WHDR_DONE | WHDR_BEGINLOOP | WHDR_ENDLOOP;
+    ok(waveOutPrepareHeader(again, b, sizeof(WAVEHDR)) == MMSYSERR_NOERROR, "preparing a used header failed\n");
+    ok(b->dwFlags == (WHDR_PREPARED | WHDR_BEGINLOOP | WHDR_ENDLOOP), "a used header prepared: flags %#x\n",
+       (unsigned)b->dwFlags);
+    ok(waveOutUnprepareHeader(again, b, sizeof(WAVEHDR)) == MMSYSERR_NOERROR, "unprepare failed\n");
     ok(waveOutClose(again) == MMSYSERR_NOERROR, "close failed\n");
     conformance_pump(20);
 }
