@@ -96,9 +96,11 @@ std::optional<KeyStroke> ParseKeyStroke(const std::string &text)
 void UserKey(const KeyStroke &key)
 {
     Window *w = FindTopLevel("Tarvo VudIzeri", "");
-    Emit("user", {{"action", "key"}, {"key", key.name}, {"ok", w != nullptr}});
-    if (!w)
+    if (!w) {
+        Emit("user", {{"action", "key"}, {"key", key.name}, {"ok", false}, {"reason", "no window"}});
         return;
+    }
+    Emit("user", {{"action", "key"}, {"key", key.name}, {"ok", true}});
     DWORD flags = key.alt ? KF_ALTDOWN : 0;
     LPARAM down = (LPARAM)(1 | ((DWORD)key.scan << 16) | (flags << 16));
     LPARAM up = (LPARAM)(1 | ((DWORD)key.scan << 16) | ((flags | KF_REPEAT | KF_UP) << 16));
