@@ -362,11 +362,9 @@ typedef struct tagCREATESTRUCTA {
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
-#define WM_DEADCHAR 0x0103
 #define WM_SYSKEYDOWN 0x0104
 #define WM_SYSKEYUP 0x0105
 #define WM_SYSCHAR 0x0106
-#define WM_SYSDEADCHAR 0x0107
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
@@ -383,10 +381,7 @@ typedef struct tagCREATESTRUCTA {
 #define WM_POWERBROADCAST 0x0218
 #define WM_USER 0x0400
 
-/* The keystroke messages' lParam: repeat count in the low word; in the high word the scan code and: */
-#define KF_EXTENDED 0x0100
-#define KF_DLGMODE 0x0800
-#define KF_MENUMODE 0x1000
+/* The keystroke messages' lParam: repeat count in the low word; in the high word the scan code and */
 #define KF_ALTDOWN 0x2000
 #define KF_REPEAT 0x4000
 #define KF_UP 0x8000
@@ -394,22 +389,14 @@ typedef struct tagCREATESTRUCTA {
 #define VK_BACK 0x08
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
-#define VK_SHIFT 0x10
-#define VK_CONTROL 0x11
-#define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
-#define VK_NUMPAD0 0x60
-#define VK_NUMPAD9 0x69
 #define VK_MULTIPLY 0x6A
 #define VK_ADD 0x6B
-#define VK_SEPARATOR 0x6C
 #define VK_SUBTRACT 0x6D
 #define VK_DECIMAL 0x6E
 #define VK_DIVIDE 0x6F
 #define VK_F1 0x70
-#define VK_F4 0x73
-#define VK_F10 0x79
 #define VK_OEM_1 0xBA
 #define VK_OEM_PLUS 0xBB
 #define VK_OEM_COMMA 0xBC
@@ -422,9 +409,7 @@ typedef struct tagCREATESTRUCTA {
 #define VK_OEM_6 0xDD
 #define VK_OEM_7 0xDE
 
-#define SC_CLOSE 0xF060
 #define SC_KEYMENU 0xF100
-#define MF_POPUP 0x00000010L
 #define MF_SYSMENU 0x00002000L
 #define MNC_IGNORE 0
 #define MNC_CLOSE 1

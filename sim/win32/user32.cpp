@@ -153,16 +153,16 @@ void EmitShown(Window *w)
         w->on_shown(*w);
 }
 
-// The character a key makes on the US keyboard layout with no shift key held (the world has no
-// keyboard of its own, so none ever is): 0 for a key that makes none.
+// The character a key makes on the US keyboard layout with no shift key held and every lock off (the
+// world has no keyboard of its own, so its state never changes): 0 for a key that makes none. The
+// digits of the numeric keypad make theirs only with NumLock on, as in Wine, which looks the key up
+// with the thread's keyboard state.
 char KeyCharacter(WPARAM vk)
 {
     if (vk >= 'A' && vk <= 'Z')
         return (char)('a' + (vk - 'A'));
     if (vk >= '0' && vk <= '9')
         return (char)vk;
-    if (vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9)
-        return (char)('0' + (vk - VK_NUMPAD0));
     switch (vk) {
     case VK_BACK: return '\b';
     case VK_TAB: return '\t';
