@@ -381,7 +381,7 @@ typedef struct tagCREATESTRUCTA {
 #define WM_POWERBROADCAST 0x0218
 #define WM_USER 0x0400
 
-/* The keystroke messages' lParam: repeat count in the low word; in the high word the scan code and */
+/* Flags in the high word of a keystroke message's lParam, above the scan code. */
 #define KF_ALTDOWN 0x2000
 #define KF_REPEAT 0x4000
 #define KF_UP 0x8000

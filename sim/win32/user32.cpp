@@ -197,11 +197,12 @@ void Beep(Window *w)
 }
 
 // The window menu of a top-level window, as the handle its owner is told in the menu messages: the
-// world has no menus, only the handle, one per window and never another window's.
+// world has no menus, only the handle, one per window and never another window's (nor any other
+// handle the world gives out).
 HMENU WindowMenu(Window *w)
 {
     static std::map<HWND, HMENU> menus;
-    static uintptr_t next = 0x30010;
+    static uintptr_t next = 0x50000;
     auto it = menus.find(w->handle);
     if (it == menus.end())
         it = menus.emplace(w->handle, (HMENU)(next += 4)).first;
