@@ -260,13 +260,15 @@ static void test_keys(void)
         WPARAM vk;
         UINT scan;
         WPARAM ch;
-    } keys[] = {{'A', 0x1E, 'a'}, {'Z', 0x2C, 'z'},    {'1', 0x02, '1'},         {'0', 0x0B, '0'},
-                {VK_SPACE, 0x39, ' '}, {VK_RETURN, 0x1C, '\r'}, {VK_ESCAPE, 0x01, 0x1B}, {VK_TAB, 0x0F, '\t'},
-                {VK_BACK, 0x0E, '\b'}, {VK_OEM_1, 0x27, ';'}, {VK_OEM_PLUS, 0x0D, '='}, {VK_OEM_COMMA, 0x33, ','},
-                {VK_OEM_MINUS, 0x0C, '-'}, {VK_OEM_PERIOD, 0x34, '.'}, {VK_OEM_2, 0x35, '/'}, {VK_OEM_3, 0x29, '`'},
-                {VK_OEM_4, 0x1A, '['}, {VK_OEM_5, 0x2B, '\\'}, {VK_OEM_6, 0x1B, ']'}, {VK_OEM_7, 0x28, '\''},
-                {VK_MULTIPLY, 0x37, '*'}, {VK_ADD, 0x4E, '+'},
-                {VK_SUBTRACT, 0x4A, '-'}, {VK_DECIMAL, 0x53, '.'}, {VK_DIVIDE, 0x135, '/'}};
+    } keys[] = {
+        {'A', 0x1E, 'a'},          {'Z', 0x2C, 'z'},          {'1', 0x02, '1'},         {'0', 0x0B, '0'},
+        {VK_SPACE, 0x39, ' '},     {VK_RETURN, 0x1C, '\r'},   {VK_ESCAPE, 0x01, 0x1B},  {VK_TAB, 0x0F, '\t'},
+        {VK_BACK, 0x0E, '\b'},     {VK_OEM_1, 0x27, ';'},     {VK_OEM_PLUS, 0x0D, '='}, {VK_OEM_COMMA, 0x33, ','},
+        {VK_OEM_MINUS, 0x0C, '-'}, {VK_OEM_PERIOD, 0x34, '.'}, {VK_OEM_2, 0x35, '/'},    {VK_OEM_3, 0x29, '`'},
+        {VK_OEM_4, 0x1A, '['},     {VK_OEM_5, 0x2B, '\\'},    {VK_OEM_6, 0x1B, ']'},    {VK_OEM_7, 0x28, '\''},
+        {VK_MULTIPLY, 0x37, '*'},  {VK_ADD, 0x4E, '+'},       {VK_SUBTRACT, 0x4A, '-'}, {VK_DECIMAL, 0x53, '.'},
+        {VK_DIVIDE, 0x135, '/'}, /* the keypad's slash is an extended key */
+    };
     for (size_t i = 0; i < sizeof(keys) / sizeof(keys[0]); ++i) {
         for (int alt = 0; alt < 2; ++alt) {
             UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN, expected = alt ? WM_SYSCHAR : WM_CHAR;
