@@ -224,6 +224,29 @@ end: 100
     EXPECT_EQ(run.events.back()["reason"], "exit");
 }
 
+// Another program posts keystrokes to the hidden window. Its message loop translates them: Alt with a
+// letter or a digit goes to the window menu, which has no item for it, and the system beeps; the letter
+// alone and Alt with Tab make no sound. The program runs on until it is closed.
+TEST(HostWindow, AltWithALetterPostedByAnotherProgramBeeps)
+{
+    Trace run = Play(R"(
+driver: {voice: 0, control: 0}
+events:
+  - {at: 1, key: Alt+V}
+  - {at: 1.5, key: V}
+  - {at: 2, key: Alt+Tab}
+  - {at: 2.5, key: alt+5}
+  - {at: 3, close: true}
+end: 4000
+)");
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ExpectTimeline(run, {"user", "beep", "shown", "exit"},
+                    {"1000 user action=key key=Alt+V ok=true", "1000 beep type=0 window=Tarvo VudIzeri",
+                     "1500 user action=key key=V ok=true", "2000 user action=key key=Alt+Tab ok=true",
+                     "2500 user action=key key=alt+5 ok=true", "2500 beep type=0 window=Tarvo VudIzeri",
+                     "3000 exit code=0"});
+}
+
 TEST(HostWindow, IsNeverShownWhateverTheShowCommand)
 {
     for (const char *show : {"normal", "maximized", "minimized", "show", "default"}) {

@@ -82,6 +82,12 @@ TEST(ScenarioFiles, BadKeysAndValuesNameTheFileLineAndKey)
               "bad.yaml:2: key 'events.dismiss': expected true or a message box caption");
     EXPECT_EQ(ErrorFor("events:\n  - {at: 1, dismiss: false}\n"),
               "bad.yaml:2: key 'events.dismiss': only true or a caption has a meaning");
+    for (const char *key : {"Ctrl+A", "Alt+", "F1", "AB", "Alt+Alt+A"})
+        EXPECT_EQ(ErrorFor(std::string("events:\n  - {at: 1, key: \"") + key + "\"}\n"),
+                  "bad.yaml:2: key 'events.key': expected a letter, a digit, Space, Enter, Escape, Tab or "
+                  "Backspace, after Alt+ or not")
+            << key;
+    EXPECT_EQ(ErrorFor("events:\n  - {at: 1, key: alt+SPACE}\n"), "(accepted)");
     EXPECT_EQ(ErrorFor("system: {windows: 7}\nevents:\n  - {at: 1, power: 2}\n"),
               "bad.yaml:3: key 'events.power': Windows Vista and later never send PBT_APMQUERYSUSPENDFAILED "
               "(system.windows is 6.1)");

@@ -1,7 +1,8 @@
 // The world's devices and Win32 details that need the world to be seen: the driver double's devices
 // (the voice read pending until the driver speaks, buffer lengths, a removed device), FormatMessageA's
 // whole table of insert rules, the trace's decoding of ANSI bytes, each call's failure under a fault,
-// the account of what is held. (Message order, timers, waits and the rest of the world's Win32 are
+// the account of what is held, the beeps of discarded keystrokes. (Message order, timers, waits, the
+// characters of keystrokes and the rest of the world's Win32 are
 // held to real Win32 by the conformance suite, tests/conformance/.) Each case runs in a world of its own.
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include "registry.h"
 #include "support.h"
 #include "system.h"
+#include "user.h"
 #include "user32.h"
 #include "world.h"
 
@@ -519,6 +521,73 @@ TEST(SimKernel32, FormatMessageFollowsTheLanguageAndTheInsertRules)
             actual += n == strlen(out) || !n ? "\n" : " (length " + std::to_string(n) + ")\n";
         }
         EXPECT_EQ(actual, expected) << "expected:\n" << expected << "actual:\n" << actual;
+    });
+}
+
+// ---- keystrokes: the beeps no program can see ----
+
+namespace {
+
+LRESULT g_menu_answer;  // what the test window answers to WM_MENUCHAR; 0: DefWindowProcA's answer
+
+LRESULT CALLBACK MenuCharProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_MENUCHAR && g_menu_answer)
+        return g_menu_answer;
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+// The system beeps for a character it discards: Alt with a letter no menu has (unless the owner answers
+// MNC_CLOSE, or the window has no window menu), and a WM_SYSCHAR without Alt other than Escape. The
+// scripted user's keystroke without the program's window is refused.
+TEST(SimKeys, TheSystemBeepsForTheCharactersItDiscards)
+{
+    InWorld([] {
+        std::vector<std::string> heard;
+        sim::SetTraceSink([&heard](const std::string &line) {
+            auto e = support::Json::parse(line);
+            if (e["ev"] == "beep")
+                heard.push_back(e["window"].get<std::string>() + " " + std::to_string(e["type"].get<int>()));
+            else if (e["ev"] == "user")
+                heard.push_back("user " + e["key"].get<std::string>() + " " + e["reason"].get<std::string>());
+        });
+        sim::UserKey(*sim::ParseKeyStroke("Alt+A"));
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = MenuCharProc;
+        wc.lpszClassName = "Keys";
+        ASSERT_TRUE(RegisterClassA(&wc));
+        HWND menu = CreateWindowExA(0, "Keys", "with", WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+        HWND bare = CreateWindowExA(0, "Keys", "without", WS_POPUP, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+        const LPARAM alt = (LPARAM)(1 | (0x1E << 16) | (KF_ALTDOWN << 16)), plain = 1 | (0x1E << 16);
+        auto expect = [&heard](const std::vector<std::string> &beeps, const char *what) {
+            EXPECT_EQ(heard, beeps) << what;
+            heard.clear();
+        };
+        expect({"user Alt+A no window"}, "a keystroke without the program's window");
+        DefWindowProcA(menu, WM_SYSCHAR, 'a', alt);
+        expect({"with 0"}, "Alt with a letter, the default answer");
+        DefWindowProcA(menu, WM_SYSCHAR, '7', alt);
+        expect({"with 0"}, "Alt with a digit");
+        g_menu_answer = MAKELONG(0, MNC_CLOSE);
+        DefWindowProcA(menu, WM_SYSCHAR, 'a', alt);
+        expect({}, "Alt with a letter, MNC_CLOSE answered");
+        g_menu_answer = MAKELONG(0, 7);
+        DefWindowProcA(menu, WM_SYSCHAR, 'a', alt);
+        expect({"with 0"}, "an answer the system does not know");
+        g_menu_answer = 0;
+        DefWindowProcA(bare, WM_SYSCHAR, 'a', alt);
+        expect({}, "Alt with a letter, no window menu");
+        for (WPARAM quiet : {(WPARAM)'\t', (WPARAM)0x1B, (WPARAM)' '})
+            DefWindowProcA(menu, WM_SYSCHAR, quiet, alt);
+        expect({}, "Alt with Tab, Escape or Space");
+        DefWindowProcA(bare, WM_SYSCHAR, 'a', plain);
+        expect({"without 0"}, "no Alt");
+        DefWindowProcA(bare, WM_SYSCHAR, 0x1B, plain);
+        expect({}, "Escape without Alt");
+        DestroyWindow(menu);
+        DestroyWindow(bare);
     });
 }
 

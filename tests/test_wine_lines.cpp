@@ -162,6 +162,10 @@ TEST(ScenarioLinesForWine, RefusesWhatTheWineSideCannotMake)
     why = Lines("system: {files: {'D:\\x.cpl': {content: a}}}\nevents: [{at: 1, close: true}]\n", &status);
     EXPECT_EQ(status, 3);
     EXPECT_NE(why.find("system.files"), std::string::npos) << why;
+    // The controller posts no keystrokes.
+    why = Lines("events: [{at: 1, key: Alt+V}, {at: 2, close: true}]\n", &status);
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(why.find("events.key"), std::string::npos) << why;
     // Telephony, dial-up and files under the Windows directory are told as they are.
     std::string lines = Lines("system: {windows: 98, dialup: 2, telephony: no-function, files: "
                               "{'C:\\WINDOWS\\system32\\vxmport.cpl': {content: ab, readonly: true}}}\n"

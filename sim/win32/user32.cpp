@@ -153,6 +153,95 @@ void EmitShown(Window *w)
         w->on_shown(*w);
 }
 
+// The character a key makes on the US keyboard layout with no shift key held and every lock off (the
+// world has no keyboard of its own, so its state never changes): 0 for a key that makes none. The
+// digits of the numeric keypad make theirs only with NumLock on, as in Wine, which looks the key up
+// with the thread's keyboard state.
+char KeyCharacter(WPARAM vk)
+{
+    if (vk >= 'A' && vk <= 'Z')
+        return (char)('a' + (vk - 'A'));
+    if (vk >= '0' && vk <= '9')
+        return (char)vk;
+    switch (vk) {
+    case VK_BACK: return '\b';
+    case VK_TAB: return '\t';
+    case VK_RETURN: return '\r';
+    case VK_ESCAPE: return '\x1b';
+    case VK_SPACE: return ' ';
+    case VK_MULTIPLY: return '*';
+    case VK_ADD: return '+';
+    case VK_SUBTRACT: return '-';
+    case VK_DECIMAL: return '.';
+    case VK_DIVIDE: return '/';
+    case VK_OEM_1: return ';';
+    case VK_OEM_PLUS: return '=';
+    case VK_OEM_COMMA: return ',';
+    case VK_OEM_MINUS: return '-';
+    case VK_OEM_PERIOD: return '.';
+    case VK_OEM_2: return '/';
+    case VK_OEM_3: return '`';
+    case VK_OEM_4: return '[';
+    case VK_OEM_5: return '\\';
+    case VK_OEM_6: return ']';
+    case VK_OEM_7: return '\'';
+    default: return 0;
+    }
+}
+
+// The beep the system makes for a keystroke it discards (MessageBeep(0), the default sound): heard,
+// so traced, with the window the keystroke was meant for.
+void Beep(Window *w)
+{
+    Emit("beep", {{"type", MB_OK}, {"window", w ? Json(AnsiToUtf8(w->title)) : Json(nullptr)}});
+}
+
+// The window menu of a top-level window, as the handle its owner is told in the menu messages: the
+// world has no menus, only the handle, one per window and never another window's (nor any other
+// handle the world gives out).
+HMENU WindowMenu(Window *w)
+{
+    static std::map<HWND, HMENU> menus;
+    static uintptr_t next = 0x50000;
+    auto it = menus.find(w->handle);
+    if (it == menus.end())
+        it = menus.emplace(w->handle, (HMENU)(next += 4)).first;
+    return it->second;
+}
+
+// SC_KEYMENU with a character typed with Alt. The world's windows have no menu bar, so the keyboard
+// turns to the window menu, which a window has only with WS_SYSMENU: without it nothing happens. The
+// window menu's items are not looked up by their mnemonics here: the owner is asked with WM_MENUCHAR
+// inside a menu loop that ends at once. Its default answer, MNC_IGNORE (as any answer the system does
+// not know), discards the character with a beep; MNC_CLOSE closes the menu without one.
+//  Not modelled, and so doing nothing: Alt+Space, Alt alone (no character) and an answer that picks an
+// item (MNC_EXECUTE, MNC_SELECT) each open the window menu and wait in it for the user, and the world
+// shows no menus. The cursor the loop sets on entry (WM_SETCURSOR) is not modelled either.
+void KeyMenu(HWND hwnd, WORD ch)
+{
+    Window *w = FindWin(hwnd);
+    while (w && (w->style & (WS_CHILD | WS_POPUP)) == WS_CHILD)
+        w = FindWin(w->parent);
+    if (!w || !(w->style & WS_SYSMENU) || ch == 0 || ch == ' ')
+        return;
+    HWND owner = w->handle;
+    HMENU menu = WindowMenu(w);
+    auto send = [owner](UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        Window *x = FindWin(owner);
+        return x ? CallProc(x, msg, wParam, lParam) : 0;
+    };
+    send(WM_ENTERMENULOOP, FALSE, 0);
+    send(WM_INITMENU, (WPARAM)menu, 0);
+    LRESULT answer = send(WM_MENUCHAR, MAKEWPARAM(ch, MF_SYSMENU), (LPARAM)menu);
+    if (HIWORD(answer) == MNC_EXECUTE || HIWORD(answer) == MNC_SELECT)
+        return;
+    if (HIWORD(answer) != MNC_CLOSE)
+        Beep(FindWin(owner));
+    // The loop ends: no item is selected any more, and the menu mode is left.
+    send(WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+    send(WM_EXITMENULOOP, FALSE, 0);
+}
+
 std::string ResourceName(LPCSTR name)
 {
     if (IS_INTRESOURCE(name))
@@ -592,6 +681,27 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     case WM_POWERBROADCAST:
         // No special handling, as in Wine: 0. Only BROADCAST_QUERY_DENY refuses a suspend query.
         return 0;
+    case WM_SYSCHAR:
+        // A character typed with Alt is a menu's keyboard interface, except Alt+Tab and Alt+Escape
+        // (the system's own); Alt+Space in a child window is its parent's. Without Alt (a key pressed
+        // while in the menu mode, or a message another program made up) it is discarded with a beep,
+        // unless it is Escape. Enter in a minimized window restores it: the world minimizes no window.
+        if ((HIWORD(lParam) & KF_ALTDOWN) && wParam) {
+            if (wParam == VK_TAB || wParam == VK_ESCAPE)
+                return 0;
+            if (wParam == VK_SPACE && w && (w->style & WS_CHILD))
+                return SendMessageA(w->parent, WM_SYSCHAR, wParam, lParam);
+            SendMessageA(hWnd, WM_SYSCOMMAND, SC_KEYMENU, (LPARAM)wParam);
+        } else if (wParam != VK_ESCAPE) {
+            Beep(w);
+        }
+        return 0;
+    case WM_SYSCOMMAND:
+        // Only the keyboard's way into the menus is modelled; the other commands do nothing here. A
+        // disabled window takes no command.
+        if ((wParam & 0xFFF0) == SC_KEYMENU && w && !(w->style & WS_DISABLED))
+            KeyMenu(hWnd, LOWORD(lParam));
+        return 0;
     default:
         return 0;
     }
@@ -609,10 +719,32 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
 }
 
-BOOL WINAPI TranslateMessage(const MSG *)
+BOOL WINAPI TranslateMessage(const MSG *lpMsg)
 {
     PlatformCall call("TranslateMessage");
-    return FALSE;
+    // A key pressed that makes a character posts it, with the keystroke's own lParam, to the window the
+    // keystroke was for: WM_CHAR, or WM_SYSCHAR for a key pressed with Alt (WM_SYSKEYDOWN). Nonzero for
+    // every key pressed or released, whether or not it made a character; zero for any other message.
+    switch (lpMsg->message) {
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        return TRUE;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        break;
+    default:
+        return FALSE;
+    }
+    char c = KeyCharacter(lpMsg->wParam);
+    if (!c)
+        return TRUE;
+    UINT msg = lpMsg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
+    if (!lpMsg->hwnd)
+        g_queues[Self()].posted.push_back(
+            MSG{nullptr, msg, (WPARAM)(unsigned char)c, lpMsg->lParam, (DWORD)Now(), {0, 0}});
+    else if (Window *w = FindWin(lpMsg->hwnd))
+        Post(w, msg, (WPARAM)(unsigned char)c, lpMsg->lParam);
+    return TRUE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)

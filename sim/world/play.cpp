@@ -43,6 +43,9 @@ void ScheduleEvent(const Event &e)
     case Event::Close:
         At(e.at, [] { UserClose(); });
         break;
+    case Event::Key:
+        At(e.at, [e] { UserKey(*ParseKeyStroke(e.key)); });
+        break;
     case Event::Power:
         At(e.at, [e] {
             if (!PowerBroadcast(e.power))

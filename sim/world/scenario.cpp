@@ -2,6 +2,7 @@
 #include "scenario.h"
 
 #include "calls.h"
+#include "user.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -292,20 +293,20 @@ struct Reader {
     Event ReadEvent(const YAML::Node &n) const
     {
         OnlyKeys(n, "events", {"at", "status", "caller", "hold", "click", "check", "uncheck", "dismiss", "speaker",
-                               "voice_status", "voice_error", "power", "devices", "close"});
+                               "voice_status", "voice_error", "power", "devices", "close", "key"});
         Event e;
         e.line = n.Mark().line + 1;
         if (!n["at"])
             Fail(n, "events.at", "every event needs a time");
         e.at = Seconds(n["at"], "events.at");
         static const char *actions[] = {"status", "click", "check", "uncheck", "dismiss", "speaker",
-                                        "voice_status", "voice_error", "power", "devices", "close"};
+                                        "voice_status", "voice_error", "power", "devices", "close", "key"};
         int count = 0;
         for (const char *a : actions)
             count += n[a] ? 1 : 0;
         if (count != 1)
             Fail(n, "events", "an event needs exactly one of status, click, check, uncheck, dismiss, speaker, "
-                              "voice_status, voice_error, power, devices, close");
+                              "voice_status, voice_error, power, devices, close, key");
         if ((n["caller"] || n["hold"]) && !n["status"])
             Fail(n, "events.caller", "caller and hold go with status");
         if (n["status"]) {
@@ -373,6 +374,12 @@ struct Reader {
             };
             e.voice_present = presence("voice");
             e.control_present = presence("control");
+        } else if (n["key"]) {
+            e.kind = Event::Key;
+            e.key = Str(n["key"], "events.key");
+            if (!ParseKeyStroke(e.key))
+                Fail(n["key"], "events.key",
+                     "expected a letter, a digit, Space, Enter, Escape, Tab or Backspace, after Alt+ or not");
         } else {
             e.kind = Event::Close;
             if (!Bool(n["close"], "events.close"))

@@ -34,7 +34,7 @@ struct SimFile {
 
 struct Event {
     enum Kind {
-        Status, Click, Check, Uncheck, Dismiss, Speaker, VoiceStatus, VoiceError, Power, Devices, Close
+        Status, Click, Check, Uncheck, Dismiss, Speaker, VoiceStatus, VoiceError, Power, Devices, Close, Key
     } kind = Status;
     Ms at = 0;
     int line = 0;                       // line in the scenario file, for messages
@@ -55,6 +55,8 @@ struct Event {
     uint32_t power = 0;
     // Devices: presence changes.
     std::optional<bool> voice_present, control_present;
+    // Key: the keystroke another program posts to the program's window, as written ("Alt+A").
+    std::string key;
 };
 
 struct FaultSpec {

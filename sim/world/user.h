@@ -22,6 +22,24 @@ void UserDismiss(const std::optional<std::string> &caption);
 // "Tarvo VudIzeri".
 void UserClose();
 
+// A keystroke another program posts to the program's window: a key pressed and released, with Alt held
+// or not. `name` is how the scenario wrote it.
+struct KeyStroke {
+    std::string name;
+    UINT vk = 0;    // virtual-key code
+    BYTE scan = 0;  // the key's scan code on the US keyboard
+    bool alt = false;
+};
+
+// "A" to "Z", "0" to "9", "Space", "Enter", "Escape", "Tab" or "Backspace", after "Alt+" or not, in
+// any case; nullopt for anything else.
+std::optional<KeyStroke> ParseKeyStroke(const std::string &text);
+
+// Posts the keystroke to the window of class "Tarvo VudIzeri" as another program would: WM_KEYDOWN and
+// WM_KEYUP, or with Alt WM_SYSKEYDOWN and WM_SYSKEYUP with KF_ALTDOWN, each with the scan code and a
+// repeat count of 1. Traces "user" with "action": "key", "key" and "ok".
+void UserKey(const KeyStroke &key);
+
 }  // namespace sim
 
 #endif

@@ -127,6 +127,11 @@ static LRESULT CALLBACK conformance_proc(HWND hwnd, UINT msg, WPARAM wParam, LPA
 
 HWND conformance_window(int x, int y, int w, int h, HWND owner, conformance_hook hook)
 {
+    return conformance_window_style(WS_POPUP, x, y, w, h, owner, hook);
+}
+
+HWND conformance_window_style(DWORD style, int x, int y, int w, int h, HWND owner, conformance_hook hook)
+{
     static int registered;
     if (!registered) {
         WNDCLASSA wc;
@@ -137,7 +142,7 @@ HWND conformance_window(int x, int y, int w, int h, HWND owner, conformance_hook
         registered = RegisterClassA(&wc) != 0;
     }
     pending_hook = hook;
-    HWND hwnd = CreateWindowExA(0, "ConformanceWindow", "conformance", WS_POPUP, x, y, w, h, owner, NULL,
+    HWND hwnd = CreateWindowExA(0, "ConformanceWindow", "conformance", style, x, y, w, h, owner, NULL,
                                 conformance_instance(), NULL);
     pending_hook = NULL;
     for (int i = 0; hwnd && i < 64; ++i) {

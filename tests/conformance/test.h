@@ -54,6 +54,8 @@ HINSTANCE conformance_instance(void);
  * the size w x h; its procedure hands every message to `hook` first when one is set. */
 typedef LRESULT (*conformance_hook)(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int *handled);
 HWND conformance_window(int x, int y, int w, int h, HWND owner, conformance_hook hook);
+/* The same window with a style other than WS_POPUP (still hidden: no WS_VISIBLE). */
+HWND conformance_window_style(DWORD style, int x, int y, int w, int h, HWND owner, conformance_hook hook);
 /* Dispatches the calling thread's messages for `ms` milliseconds (at least everything already
  * posted: posted messages go before the timer that ends the wait). */
 void conformance_pump(DWORD ms);

@@ -1,5 +1,7 @@
 /* user32: the message queue (sent before posted before WM_QUIT and WM_TIMER), timers (one pending
- * WM_TIMER per timer, KillTimer drops a pending tick, a TIMERPROC is called by DispatchMessageA). */
+ * WM_TIMER per timer, KillTimer drops a pending tick, a TIMERPROC is called by DispatchMessageA), and
+ * keystrokes another program posts: the characters TranslateMessage makes of them, and where
+ * DefWindowProcA takes a character typed with Alt. */
 #include "test.h"
 
 static UINT log_msgs[32];
@@ -195,7 +197,154 @@ static void test_order(void)
     DestroyWindow(hwnd);
 }
 
+/* Posts a keystroke to the window, takes it from the queue as a message loop does and translates it:
+ * TranslateMessage's answer, and in *made the message it posted (message 0 when none). */
+static BOOL translate(HWND hwnd, UINT msg, WPARAM vk, LPARAM lParam, MSG *made)
+{
+    PostMessageA(hwnd, msg, vk, lParam);
+    MSG key = next();
+    ok(key.message == msg && key.wParam == vk, "took %#x %#x back, not the keystroke\n", key.message,
+       (unsigned)key.wParam);
+    BOOL translated = TranslateMessage(&key);
+    PostMessageA(hwnd, WM_USER + 9, 0, 0);
+    MSG m = next();
+    memset(made, 0, sizeof(*made));
+    if (m.message != WM_USER + 9) {
+        *made = m;
+        m = next();
+        ok(m.message == WM_USER + 9, "a second message %#x %#x followed\n", m.message, (unsigned)m.wParam);
+    }
+    return translated;
+}
+
+/* Scan code in bits 16-23, KF_ALTDOWN in bit 29, a repeat count of 1. */
+#define KEY_LPARAM(scan, alt) ((LPARAM)(1 | ((scan) << 16) | ((alt) ? (KF_ALTDOWN << 16) : 0)))
+
+static UINT menu_msgs[16];
+static WPARAM menu_wparams[16];
+static LPARAM menu_lparams[16];
+static int nmenu;
+
+static LRESULT menu_hook(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int *handled)
+{
+    switch (msg) {
+    case WM_CHAR:
+    case WM_SYSCHAR:
+    case WM_SYSCOMMAND:
+    case WM_ENTERMENULOOP:
+    case WM_INITMENU:
+    case WM_MENUCHAR:
+    case WM_MENUSELECT:
+    case WM_EXITMENULOOP:
+        if (nmenu < 16) {
+            menu_msgs[nmenu] = msg;
+            menu_wparams[nmenu] = wParam;
+            menu_lparams[nmenu] = lParam;
+            ++nmenu;
+        }
+        break;
+    }
+    return 0; /* and on to DefWindowProcA */
+}
+
+static void test_keys(void)
+{
+    HWND hwnd = conformance_window_style(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, menu_hook);
+    conformance_pump(20);
+    MSG made;
+
+    /* A key pressed makes its character (no shift key is down: lower case) with the keystroke's own
+     * lParam; pressed with Alt it makes WM_SYSCHAR. The keypad's digits are left out: Wine makes them
+     * a character only when the thread's keyboard state has NumLock on, which it is not here. */
+    static const struct {
+        WPARAM vk;
+        UINT scan;
+        WPARAM ch;
+    } keys[] = {
+        {'A', 0x1E, 'a'},          {'Z', 0x2C, 'z'},          {'1', 0x02, '1'},         {'0', 0x0B, '0'},
+        {VK_SPACE, 0x39, ' '},     {VK_RETURN, 0x1C, '\r'},   {VK_ESCAPE, 0x01, 0x1B},  {VK_TAB, 0x0F, '\t'},
+        {VK_BACK, 0x0E, '\b'},     {VK_OEM_1, 0x27, ';'},     {VK_OEM_PLUS, 0x0D, '='}, {VK_OEM_COMMA, 0x33, ','},
+        {VK_OEM_MINUS, 0x0C, '-'}, {VK_OEM_PERIOD, 0x34, '.'}, {VK_OEM_2, 0x35, '/'},    {VK_OEM_3, 0x29, '`'},
+        {VK_OEM_4, 0x1A, '['},     {VK_OEM_5, 0x2B, '\\'},    {VK_OEM_6, 0x1B, ']'},    {VK_OEM_7, 0x28, '\''},
+        {VK_MULTIPLY, 0x37, '*'},  {VK_ADD, 0x4E, '+'},       {VK_SUBTRACT, 0x4A, '-'}, {VK_DECIMAL, 0x53, '.'},
+        {VK_DIVIDE, 0x135, '/'}, /* the keypad's slash is an extended key */
+    };
+    for (size_t i = 0; i < sizeof(keys) / sizeof(keys[0]); ++i) {
+        for (int alt = 0; alt < 2; ++alt) {
+            UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN, expected = alt ? WM_SYSCHAR : WM_CHAR;
+            LPARAM lParam = KEY_LPARAM(keys[i].scan, alt);
+            BOOL r = translate(hwnd, down, keys[i].vk, lParam, &made);
+            ok(r, "TranslateMessage of %#x %#x answered 0\n", down, (unsigned)keys[i].vk);
+            ok(made.message == expected && made.hwnd == hwnd && made.wParam == keys[i].ch && made.lParam == lParam,
+               "key %#x with alt %d made %#x %#x %#lx, expected %#x %#x %#lx\n", (unsigned)keys[i].vk, alt,
+               made.message, (unsigned)made.wParam, (long)made.lParam, expected, (unsigned)keys[i].ch,
+               (long)lParam);
+        }
+    }
+
+    /* A key released, or one that makes no character, makes nothing, yet the answer is nonzero. */
+    LPARAM up = KEY_LPARAM(0x1E, 0) | ((LPARAM)(KF_REPEAT | KF_UP) << 16);
+    ok(translate(hwnd, WM_KEYUP, 'A', up, &made) && made.message == 0, "WM_KEYUP: made %#x\n", made.message);
+    ok(translate(hwnd, WM_SYSKEYUP, 'A', up | ((LPARAM)KF_ALTDOWN << 16), &made) && made.message == 0,
+       "WM_SYSKEYUP: made %#x\n", made.message);
+    ok(translate(hwnd, WM_KEYDOWN, VK_F1, KEY_LPARAM(0x3B, 0), &made) && made.message == 0,
+       "F1: made %#x\n", made.message);
+    /* Any other message is not translated: zero. Wine's TranslateMessage answers nonzero for every
+     * keyboard message, the character messages too (NtUserTranslateMessage in win32u/message.c). */
+    ok(!translate(hwnd, WM_USER + 1, 'A', 0, &made) && made.message == 0, "WM_USER: made %#x\n", made.message);
+    BOOL r = translate(hwnd, WM_CHAR, 'a', KEY_LPARAM(0x1E, 0), &made);
+    ok(made.message == 0, "WM_CHAR: made %#x\n", made.message);
+    ok_windows(!r, "TranslateMessage of WM_CHAR answered %d\n", r);
+
+    /* Alt with a letter, through a message loop: the window menu takes it. The window has no menu bar
+     * and no item of its window menu answers to the letter, so its owner is asked with WM_MENUCHAR
+     * (the default answer, MNC_IGNORE, makes the beep) inside a menu loop that ends at once. */
+    nmenu = 0;
+    PostMessageA(hwnd, WM_SYSKEYDOWN, 'A', KEY_LPARAM(0x1E, 1));
+    conformance_pump(50);
+    static const UINT expected[] = {WM_SYSCHAR,  WM_SYSCOMMAND, WM_ENTERMENULOOP, WM_INITMENU,
+                                    WM_MENUCHAR, WM_MENUSELECT, WM_EXITMENULOOP};
+    int n = (int)(sizeof(expected) / sizeof(expected[0]));
+    ok(nmenu == n, "%d menu messages, expected %d\n", nmenu, n);
+    for (int i = 0; i < n && i < nmenu; ++i)
+        ok(menu_msgs[i] == expected[i], "menu message %d: %#x, expected %#x\n", i, menu_msgs[i], expected[i]);
+    if (nmenu == n) {
+        ok(menu_wparams[0] == 'a' && menu_lparams[0] == KEY_LPARAM(0x1E, 1), "WM_SYSCHAR %#x %#lx\n",
+           (unsigned)menu_wparams[0], (long)menu_lparams[0]);
+        ok(menu_wparams[1] == SC_KEYMENU && menu_lparams[1] == 'a', "WM_SYSCOMMAND %#x %#lx\n",
+           (unsigned)menu_wparams[1], (long)menu_lparams[1]);
+        ok(menu_wparams[2] == FALSE, "WM_ENTERMENULOOP for a popup menu\n");
+        HMENU menu = (HMENU)menu_wparams[3];
+        ok(menu != NULL && (HMENU)menu_lparams[4] == menu, "WM_INITMENU %p, WM_MENUCHAR %p\n", (void *)menu,
+           (void *)menu_lparams[4]);
+        ok(LOWORD(menu_wparams[4]) == 'a' && (HIWORD(menu_wparams[4]) & MF_SYSMENU),
+           "WM_MENUCHAR %#x: not the letter in the window menu\n", (unsigned)menu_wparams[4]);
+        ok(menu_wparams[5] == MAKEWPARAM(0, 0xFFFF) && menu_lparams[5] == 0, "WM_MENUSELECT %#x %#lx: not closed\n",
+           (unsigned)menu_wparams[5], (long)menu_lparams[5]);
+    }
+
+    /* Alt with Tab or Escape is the system's own: the window sees the character only. */
+    for (int i = 0; i < 2; ++i) {
+        nmenu = 0;
+        PostMessageA(hwnd, WM_SYSKEYDOWN, i ? VK_ESCAPE : VK_TAB, KEY_LPARAM(i ? 0x01 : 0x0F, 1));
+        conformance_pump(50);
+        ok(nmenu == 1 && menu_msgs[0] == WM_SYSCHAR, "Alt with %s: %d messages, first %#x\n", i ? "Escape" : "Tab",
+           nmenu, nmenu ? menu_msgs[0] : 0);
+    }
+    DestroyWindow(hwnd);
+
+    /* A window without a window menu (WS_SYSMENU) and without a menu bar: no menu loop at all. */
+    hwnd = conformance_window(0, 0, 10, 10, NULL, menu_hook);
+    nmenu = 0;
+    PostMessageA(hwnd, WM_SYSKEYDOWN, 'A', KEY_LPARAM(0x1E, 1));
+    conformance_pump(50);
+    ok(nmenu == 2 && menu_msgs[0] == WM_SYSCHAR && menu_msgs[1] == WM_SYSCOMMAND,
+       "without a window menu: %d messages, the third %#x\n", nmenu, nmenu > 2 ? menu_msgs[2] : 0);
+    DestroyWindow(hwnd);
+}
+
 void func_user32_msg(void)
 {
     test_order();
+    test_keys();
 }
