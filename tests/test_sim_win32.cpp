@@ -30,6 +30,33 @@ void InWorld(const std::function<void()> &body)
     EXPECT_TRUE(support::InWorld(body));
 }
 
+// A playback and a record device of the speakerphone format, and a 512-byte header for them.
+WAVEHDR &OpenBothWithAHeader(HWAVEOUT *out, HWAVEIN *in)
+{
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    EXPECT_EQ(waveOutOpen(out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInOpen(in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    static char data[512];
+    static WAVEHDR header;
+    header.lpData = data;
+    header.dwBufferLength = sizeof(data);
+    return header;
+}
+
+// What the world reports as the program's fault from now on, "call kind state" each.
+const std::vector<std::string> &MisuseReported()
+{
+    static std::vector<std::string> misuse;
+    misuse.clear();
+    sim::SetTraceSink([](const std::string &line) {
+        auto e = support::Json::parse(line);
+        if (e["ev"] == "misuse")
+            misuse.push_back(e["call"].get<std::string>() + " " + e["kind"].get<std::string>() + " " +
+                             e["state"].get<std::string>());
+    });
+    return misuse;
+}
+
 }  // namespace
 
 TEST(SimDriver, VoiceReadStaysPendingUntilTheDriverSpeaks)
@@ -262,15 +289,9 @@ TEST(SimHeld, TheAccountListsWhatIsStillHeldInTheOrderAcquiredAndWhatAFaultKept)
         sim::RegistryCreateKey("Software");
         HKEY key = nullptr;
         RegOpenKeyA(HKEY_CURRENT_USER, "Software", &key);
-        WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
         HWAVEOUT out = nullptr;
         HWAVEIN in = nullptr;
-        EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-        EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-        static char data[512];
-        static WAVEHDR header;
-        header.lpData = data;
-        header.dwBufferLength = sizeof(data);
+        WAVEHDR &header = OpenBothWithAHeader(&out, &in);
         EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
         EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
         HWND hwnd = MakeWindow();
@@ -310,13 +331,7 @@ TEST(SimHeld, TheAccountListsWhatIsStillHeldInTheOrderAcquiredAndWhatAFaultKept)
 TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrLeftUnownedIsReported)
 {
     InWorld([] {
-        static std::vector<std::string> misuse;
-        sim::SetTraceSink([](const std::string &line) {
-            auto e = support::Json::parse(line);
-            if (e["ev"] == "misuse")
-                misuse.push_back(e["call"].get<std::string>() + " " + e["kind"].get<std::string>() + " " +
-                                 e["state"].get<std::string>());
-        });
+        const std::vector<std::string> &misuse = MisuseReported();
         static CRITICAL_SECTION a, never;
         InitializeCriticalSection(&a);
         EnterCriticalSection(&a);
@@ -360,22 +375,11 @@ TEST(SimKernel32, ACriticalSectionUsedAfterItsDeletionBeforeItsInitialisationOrL
 TEST(SimWinmm, AHeaderPreparedWithFlagsLeftOrStillPreparedByAnotherOpeningIsReported)
 {
     InWorld([] {
-        static std::vector<std::string> misuse;
-        sim::SetTraceSink([](const std::string &line) {
-            auto e = support::Json::parse(line);
-            if (e["ev"] == "misuse")
-                misuse.push_back(e["call"].get<std::string>() + " " + e["kind"].get<std::string>() + " " +
-                                 e["state"].get<std::string>());
-        });
-        WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+        const std::vector<std::string> &misuse = MisuseReported();
         HWAVEOUT out = nullptr;
         HWAVEIN in = nullptr;
-        ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-        static char data[512];
-        static WAVEHDR header;
-        header.lpData = data;
-        header.dwBufferLength = sizeof(data);
+        WAVEHDR &header = OpenBothWithAHeader(&out, &in);
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
         // The loop flags may come set; the opening that prepared a header may prepare it again.
         header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
         EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof(header)), MMSYSERR_NOERROR);
