@@ -354,36 +354,26 @@ events:
   - {at: 4, speaker: {pD: 0, rD: 0}}
   - {at: 5, close: true}
 )";
-    support::Run once = support::Play("driver: {voice: 0, control: 0}\n"
-                                      "faults: [{call: waveOutReset}, {call: waveInClose}]\n" + requests);
-    ASSERT_EQ(once.status, 0) << once.Dump();
     std::vector<std::string> restart = {"3000 out closed", "3000 in closed", "3000 out running", "3000 in running",
                                         "4000 out closed", "4000 in closed"};
-    std::vector<std::string> expected = Join({{"1000 out running", "1000 in running", "2000 fault waveOutReset",
-                                               "2000 fault waveInClose", "2000 out closed", "2000 out running",
-                                               "2000 in closed", "2000 in running"},
-                                              restart});
-    EXPECT_EQ(StreamTimeline(once.events), expected) << once.Dump();
-
+    auto expect = [&](const std::string &faults, const std::vector<std::string> &first_request) {
+        support::Run run = support::Play("driver: {voice: 0, control: 0}\nfaults: " + faults + "\n" + requests);
+        ASSERT_EQ(run.status, 0) << run.Dump();
+        EXPECT_EQ(StreamTimeline(run.events), Join({first_request, restart})) << faults << "\n" << run.Dump();
+    };
+    expect("[{call: waveOutReset}, {call: waveInClose}]",
+           {"1000 out running", "1000 in running", "2000 fault waveOutReset", "2000 fault waveInClose",
+            "2000 out closed", "2000 out running", "2000 in closed", "2000 in running"});
     // The start's own try is refused too: it reports failure and opens nothing; the next request's
     // stop closes the device, and its start opens one.
-    support::Run twice = support::Play("driver: {voice: 0, control: 0}\n"
-                                       "faults: [{call: waveOutReset, count: 2}]\n" + requests);
-    ASSERT_EQ(twice.status, 0) << twice.Dump();
-    expected = Join({{"1000 out running", "1000 in running", "2000 fault waveOutReset", "2000 in closed",
-                      "2000 fault waveOutReset", "2000 in running"},
-                     restart});
-    EXPECT_EQ(StreamTimeline(twice.events), expected) << twice.Dump();
-
+    expect("[{call: waveOutReset, count: 2}]",
+           {"1000 out running", "1000 in running", "2000 fault waveOutReset", "2000 in closed",
+            "2000 fault waveOutReset", "2000 in running"});
     // The same for recording: an input device whose close is refused by the stop and again by the
     // start's own try; the start opens nothing, and the next request's stop closes the device.
-    support::Run input = support::Play("driver: {voice: 0, control: 0}\n"
-                                       "faults: [{call: waveInClose, count: 2}]\n" + requests);
-    ASSERT_EQ(input.status, 0) << input.Dump();
-    expected = Join({{"1000 out running", "1000 in running", "2000 out closed", "2000 fault waveInClose",
-                      "2000 out running", "2000 fault waveInClose"},
-                     restart});
-    EXPECT_EQ(StreamTimeline(input.events), expected) << input.Dump();
+    expect("[{call: waveInClose, count: 2}]",
+           {"1000 out running", "1000 in running", "2000 out closed", "2000 fault waveInClose",
+            "2000 out running", "2000 fault waveInClose"});
 }
 
 TEST(SpeakerStreams, ADeviceThatRefusesToResetAtShutDownKeepsTheBlockItPlaysFrom)
